@@ -1,0 +1,95 @@
+#ifndef DOVODA_KPIMAGE_H
+#define DOVODA_KPIMAGE_H
+
+#include "kpimagehead.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+// The raster image record: a header and an owned pixel buffer in one of
+// three stores, rows top to bottom, bytesPerRow apart, no padding:
+// - depth 8: one byte per pixel, 0 black, 255 white;
+// - depth 24: red, green, blue bytes per pixel;
+// - depth 1: eight pixels per byte, most significant bit first, a set
+//   bit is white.
+// Pixel access takes (x, y) = (column, row).
+class KpImage {
+public:
+    // The largest pixel buffer an image may hold, and the largest number
+    // of pixels: sizes and indices of every operation fit 32 bits.
+    static const int64_t KP_MAX_IMAGE_BYTES;
+
+    KpImage();
+    KpImage(int32_t width, int32_t height, int32_t depth);
+    // Adopts data (allocated with new[]); channels and bytesPerRow are
+    // derived from head.depth and head.width.
+    KpImage(uint8_t* data, const KpImageHead& head);
+    KpImage(const KpImage& other);
+    KpImage(KpImage&& other) noexcept;
+    KpImage& operator=(const KpImage& other);
+    KpImage& operator=(KpImage&& other) noexcept;
+    virtual ~KpImage();
+
+    KpImage kpCopyImage() const;
+
+    int32_t kpGetWidth() const { return head.width; }
+    int32_t kpGetHeight() const { return head.height; }
+    int32_t kpGetDepth() const { return head.depth; }
+    int32_t kpGetChannels() const { return head.channels; }
+    int32_t kpGetFormat() const { return head.format; }
+    void kpSetFormat(int32_t format) { head.format = format; }
+    int32_t kpGetBytesPerRow() const { return head.bytesPerRow; }
+    uint8_t* kpGetData() const { return data.get(); }
+    // bytesPerRow x height, 0 when either is not positive.
+    std::size_t kpGetImageSize() const;
+    float kpGetXResolution() const { return head.xResolution; }
+    void kpSetXResolution(float resolution) { head.xResolution = resolution; }
+    float kpGetYResolution() const { return head.yResolution; }
+    void kpSetYResolution(float resolution) { head.yResolution = resolution; }
+    bool kpIsResolutionInDpi() const { return head.resolutionInDpi != 0; }
+    int32_t kpGetReserved1() const { return head.reserved1; }
+    void kpSetReserved1(int32_t value) { head.reserved1 = value; }
+    bool kpGetHasWarnings() const { return hasWarnings; }
+    void kpSetHasWarnings(bool warnings) { hasWarnings = warnings; }
+    KpImageHead kpGetHead() const { return head; }
+    const KpTagList& kpGetTags() const { return head.tags; }
+    KpTagList& kpGetTags() { return head.tags; }
+    bool kpIsInside(int32_t x, int32_t y) const;
+
+    void kpSetHeader(int32_t width, int32_t height, int32_t depth, float xResolution, float yResolution,
+                     bool resolutionInDpi);
+    void kpInitImage(int32_t width, int32_t height, int32_t depth, bool allocate);
+    void kpSetData(uint8_t* buffer);
+    // A new buffer (owned by the caller, release with delete[]) holding a
+    // copy of the pixels.
+    uint8_t* kpDuplicateData() const;
+    // Releases the buffer and allocates bytesPerRow x height bytes of 0xFF.
+    void kpAllocateImage();
+
+    void kpSetPixel(int32_t x, int32_t y, uint8_t r, uint8_t g, uint8_t b);
+    void kpGetPixel(int32_t x, int32_t y, uint8_t* r, uint8_t* g, uint8_t* b) const;
+    void kpSetPixel(int32_t x, int32_t y, uint8_t value);
+    uint8_t kpGetPixelScale(int32_t x, int32_t y) const;
+
+    KpImage kpGetChannelImage(int32_t channel) const;
+    static KpImage kpMergeChannelImage(const KpImage& first, const KpImage& second, const KpImage& third);
+
+    KpImage kpReverseByteImage() const;
+    KpImage kpReverseImage() const;
+
+    // Checked size of a buffer of rows x rowBytes bytes; raises code 13
+    // when either is not positive or the product exceeds the limit.
+    static std::size_t kpCheckedBufferSize(int64_t rowBytes, int64_t rows);
+
+private:
+    void deriveStore();
+    bool isSingleValueStore() const;
+    void checkColourStore() const;
+
+    KpImageHead head;
+    std::unique_ptr<uint8_t[]> data;
+    bool hasWarnings = false;
+};
+
+#endif

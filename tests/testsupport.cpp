@@ -1,0 +1,57 @@
+#include "testsupport.h"
+
+#include <cstdlib>
+#include <stdexcept>
+#include <sys/stat.h>
+
+namespace testsupport {
+
+KpImage grayFromPicture(const std::vector<std::string>& rows)
+{
+    const int height = static_cast<int>(rows.size());
+    const int width = height == 0 ? 0 : static_cast<int>(rows[0].size());
+    KpImage image(width, height, 8);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            char c = rows[y][x];
+            uint8_t value = c == '#' ? 0 : c == '.' ? 255 : static_cast<uint8_t>((c - '0') * 25);
+            image.kpGetData()[y * image.kpGetBytesPerRow() + x] = value;
+        }
+    }
+    return image;
+}
+
+std::vector<std::string> pictureOf(const KpImage& image)
+{
+    std::vector<std::string> rows;
+    for (int y = 0; y < image.kpGetHeight(); ++y) {
+        std::string row;
+        for (int x = 0; x < image.kpGetWidth(); ++x) {
+            uint8_t v = image.kpGetPixelScale(x, y);
+            row += v == 0 ? '#' : v == 255 ? '.' : '?';
+        }
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+std::string corpusDir()
+{
+    struct stat info;
+    std::string dir = DOVODA_CORPUS_DIR;
+    if (stat(dir.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        return dir;
+    }
+    return std::string();
+}
+
+std::string makeTempDir()
+{
+    char pattern[] = "/tmp/dovoda-test-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) {
+        throw std::runtime_error("cannot create a temporary folder");
+    }
+    return pattern;
+}
+
+} // namespace testsupport

@@ -1,0 +1,27 @@
+#ifndef DOVODA_TESTSUPPORT_H
+#define DOVODA_TESTSUPPORT_H
+
+#include "kpimage.h"
+
+#include <string>
+#include <vector>
+
+// Shared fixtures of the unit tests.
+namespace testsupport {
+
+// An 8-bit image drawn from a picture of rows: '#' is black (0), '.' is
+// white (255), a digit d is gray d * 25.
+KpImage grayFromPicture(const std::vector<std::string>& rows);
+// The picture of an 8-bit or 1-bit image: '#' for 0, '.' for 255, '?'
+// for anything else.
+std::vector<std::string> pictureOf(const KpImage& image);
+
+// The folder of real image files written by other programs, or an empty
+// string when it is absent.
+std::string corpusDir();
+// A fresh empty folder for one test's files.
+std::string makeTempDir();
+
+} // namespace testsupport
+
+#endif
