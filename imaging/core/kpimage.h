@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <memory>
 
+class KpBaseImage;
+
 // The raster image record: a header and an owned pixel buffer in one of
 // three stores, rows top to bottom, bytesPerRow apart, no padding:
 // - depth 8: one byte per pixel, 0 black, 255 white;
@@ -25,6 +27,10 @@ public:
     // Adopts data (allocated with new[]); channels and bytesPerRow are
     // derived from head.depth and head.width.
     KpImage(uint8_t* data, const KpImageHead& head);
+    // Load from a file or an encoded buffer through the format registry;
+    // preferredCodec (may be null) is tried first.
+    KpImage(const char* fileName, KpBaseImage* preferredCodec);
+    KpImage(unsigned char* buffer, int size, KpBaseImage* preferredCodec);
     KpImage(const KpImage& other);
     KpImage(KpImage&& other) noexcept;
     KpImage& operator=(const KpImage& other);
@@ -77,6 +83,16 @@ public:
 
     KpImage kpReverseByteImage() const;
     KpImage kpReverseImage() const;
+
+    // File operations through the format registry: loading picks the
+    // codec by content, saving by the file name's extension.
+    void kpLoadImage(const char* fileName, KpBaseImage* preferredCodec = nullptr);
+    void kpLoadImage(unsigned char* buffer, int size, KpBaseImage* preferredCodec = nullptr);
+    static KpImage kpLoadImageAtPage(const char* fileName, int page);
+    static KpImage kpLoadImageAtPage(unsigned char* buffer, int size, int page);
+    static int kpGetTotalPages(const char* fileName);
+    static int kpGetTotalPages(unsigned char* buffer, int size);
+    void kpSaveImage(const char* fileName, KpBaseImage* preferredCodec = nullptr);
 
     // Checked size of a buffer of rows x rowBytes bytes; raises code 13
     // when either is not positive or the product exceeds the limit.
