@@ -13,6 +13,9 @@ configure_and_build build/release -DCMAKE_BUILD_TYPE=Release -DDOVODA_WERROR=ON
 step "Release tests"
 run_tests build/release
 
+step "A user's program against the installed package"
+tests/install/check.sh build/release || fail "building against the installed package"
+
 step "Sanitizer build (AddressSanitizer, UndefinedBehaviorSanitizer)"
 configure_and_build build/sanitize -DCMAKE_BUILD_TYPE=Debug -DDOVODA_WERROR=ON -DDOVODA_SANITIZE=ON
 step "Sanitizer tests"
