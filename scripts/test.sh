@@ -17,7 +17,7 @@ step "A user's program against the installed package"
 tests/install/check.sh build/release || fail "building against the installed package"
 
 step "Sanitizer build (AddressSanitizer, UndefinedBehaviorSanitizer)"
-configure_and_build build/sanitize -DCMAKE_BUILD_TYPE=Debug -DDOVODA_WERROR=ON -DDOVODA_SANITIZE=ON
+configure_and_build build/sanitize -DCMAKE_BUILD_TYPE=Debug -DDOVODA_WERROR=ON -DDOVODA_SANITIZE=ON -DDOVODA_BUILD_BENCH=OFF
 step "Sanitizer tests"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 run_tests build/sanitize
 
