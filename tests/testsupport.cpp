@@ -1,5 +1,6 @@
 #include "testsupport.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
 #include <sys/stat.h>
@@ -43,6 +44,22 @@ std::string corpusDir()
         return dir;
     }
     return std::string();
+}
+
+std::string runCommand(const std::string& command)
+{
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        throw std::runtime_error("cannot run " + command);
+    }
+    std::string output;
+    char block[65536];
+    std::size_t n;
+    while ((n = fread(block, 1, sizeof block, pipe)) > 0) {
+        output.append(block, n);
+    }
+    pclose(pipe);
+    return output;
 }
 
 std::string makeTempDir()

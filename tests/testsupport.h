@@ -19,6 +19,8 @@ std::vector<std::string> pictureOf(const KpImage& image);
 // The folder of real image files written by other programs, or an empty
 // string when it is absent.
 std::string corpusDir();
+// Runs a shell command and returns what it wrote on standard output.
+std::string runCommand(const std::string& command);
 // A fresh empty folder for one test's files.
 std::string makeTempDir();
 
