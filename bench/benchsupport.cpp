@@ -1,77 +1,142 @@
 #include "benchsupport.h"
 
+#include <benchmark/benchmark.h>
+
 #include <algorithm>
-#include <cmath>
-#include <random>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <new>
 #include <vector>
 
 namespace benchsupport {
 
+void countAllocation(std::size_t size);
+void countRelease(std::size_t size);
+
 namespace {
 
-struct Disc {
-    double cx, cy, radius;
-    double level;
-};
+std::atomic<std::size_t> heapNow{0};
+std::atomic<std::size_t> heapBase{0};
+std::atomic<std::size_t> heapPeak{0};
 
-struct Bar {
-    double x0, y0, x1, y1, halfWidth;
-    double level;
+// Records real times by benchmark name while printing as usual.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        for (const Run& run : runs) {
+            if (run.run_type == Run::RT_Iteration && run.aggregate_name.empty()) {
+                times[run.benchmark_name()] = run.GetAdjustedRealTime();
+            }
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+    std::map<std::string, double> times;
 };
-
-double distanceToSegment(double px, double py, const Bar& bar)
-{
-    double dx = bar.x1 - bar.x0, dy = bar.y1 - bar.y0;
-    double t = ((px - bar.x0) * dx + (py - bar.y0) * dy) / (dx * dx + dy * dy);
-    t = std::clamp(t, 0.0, 1.0);
-    double ex = bar.x0 + t * dx - px, ey = bar.y0 + t * dy - py;
-    return std::sqrt(ex * ex + ey * ey);
-}
 
 } // namespace
 
-KpImage makePhotoLikeImage(int width, int height, int depth, uint32_t seed)
+void resetPeakHeap()
 {
-    std::mt19937 random(seed);
-    std::uniform_real_distribution<double> unit(0.0, 1.0);
-    const double scale = std::min(width, height);
-    std::vector<Disc> discs(24);
-    for (Disc& d : discs) {
-        d = {unit(random) * width, unit(random) * height, (0.03 + 0.12 * unit(random)) * scale, unit(random)};
+    heapBase = heapNow.load();
+    heapPeak = 0;
+}
+
+std::size_t peakHeapBytes()
+{
+    return heapPeak;
+}
+
+void countAllocation(std::size_t size)
+{
+    const std::size_t now = heapNow += size;
+    const std::size_t base = heapBase;
+    if (now > base && now - base > heapPeak) {
+        heapPeak = now - base;
     }
-    std::vector<Bar> bars(16);
-    for (Bar& b : bars) {
-        b = {unit(random) * width, unit(random) * height, unit(random) * width, unit(random) * height,
-             (0.002 + 0.01 * unit(random)) * scale, unit(random)};
-    }
-    std::normal_distribution<double> noise(0.0, 6.0);
-    const int channels = depth == 24 ? 3 : 1;
-    KpImage image(width, height, depth);
-    uint8_t* data = image.kpGetData();
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            double base = 0.25 + 0.5 * (x + y) / double(width + height);
-            double level = base;
-            for (const Disc& d : discs) {
-                double r = std::hypot(x - d.cx, y - d.cy);
-                if (r < d.radius) {
-                    level = d.level * (0.7 + 0.3 * (1.0 - r / d.radius));
-                }
-            }
-            for (const Bar& b : bars) {
-                if (distanceToSegment(x, y, b) < b.halfWidth) {
-                    level = b.level;
-                }
-            }
-            for (int c = 0; c < channels; ++c) {
-                double tint = channels == 1 ? 1.0 : 0.8 + 0.2 * c;
-                double value = 255.0 * level * tint + noise(random);
-                data[static_cast<std::size_t>(y) * image.kpGetBytesPerRow() + x * channels + c] =
-                    static_cast<uint8_t>(std::clamp(value, 0.0, 255.0));
-            }
+}
+
+void countRelease(std::size_t size)
+{
+    heapNow -= size;
+}
+
+int runBenchmarks(int argc, char** argv, const std::vector<std::pair<std::string, std::string>>& ratios)
+{
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    for (const auto& pair : ratios) {
+        auto a = reporter.times.find(pair.first);
+        auto b = reporter.times.find(pair.second);
+        if (a != reporter.times.end() && b != reporter.times.end()) {
+            std::printf("ratio %s / %s = %.3f\n", pair.first.c_str(), pair.second.c_str(), a->second / b->second);
         }
     }
-    return image;
+    benchmark::Shutdown();
+    return 0;
 }
 
 } // namespace benchsupport
+
+// Every allocation of a benchmark program is counted. The size is kept in
+// a header in front of the block so that releases can be counted too.
+namespace {
+const std::size_t HEADER = alignof(std::max_align_t);
+}
+
+void* operator new(std::size_t size)
+{
+    void* block = std::malloc(size + HEADER);
+    if (block == nullptr) {
+        throw std::bad_alloc();
+    }
+    *static_cast<std::size_t*>(block) = size;
+    benchsupport::countAllocation(size);
+    return static_cast<char*>(block) + HEADER;
+}
+
+void* operator new[](std::size_t size)
+{
+    return operator new(size);
+}
+
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
+    try {
+        return operator new(size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept
+{
+    return operator new(size, std::nothrow);
+}
+
+void operator delete(void* pointer) noexcept
+{
+    if (pointer != nullptr) {
+        char* block = static_cast<char*>(pointer) - HEADER;
+        benchsupport::countRelease(*reinterpret_cast<std::size_t*>(block));
+        std::free(block);
+    }
+}
+
+void operator delete[](void* pointer) noexcept
+{
+    operator delete(pointer);
+}
+
+void operator delete(void* pointer, std::size_t) noexcept
+{
+    operator delete(pointer);
+}
+
+void operator delete[](void* pointer, std::size_t) noexcept
+{
+    operator delete(pointer);
+}

@@ -1,16 +1,25 @@
 #ifndef DOVODA_BENCHSUPPORT_H
 #define DOVODA_BENCHSUPPORT_H
 
-#include "kpimage.h"
+#include "photolikeimage.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace benchsupport {
 
-// A photo-like image of the given depth (8 or 24): smooth gradients,
-// shaded discs and bars with sharp edges, and pixel noise, all drawn
-// from a fixed seed so that every run measures the same pixels.
-KpImage makePhotoLikeImage(int width, int height, int depth, uint32_t seed = 12345);
+// Heap accounting of the benchmark programs (operator new is counted):
+// resetPeakHeap() starts a measurement at the current heap size,
+// peakHeapBytes() is the largest growth above it since.
+void resetPeakHeap();
+std::size_t peakHeapBytes();
+
+// Runs the registered benchmarks, then prints "ratio A / B" for each pair
+// of benchmark names (real time, measured in this same run).
+int runBenchmarks(int argc, char** argv, const std::vector<std::pair<std::string, std::string>>& ratios);
 
 } // namespace benchsupport
 

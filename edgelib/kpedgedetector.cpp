@@ -42,100 +42,107 @@ float tapSum(const float* kernel, int first, int last)
     return sum;
 }
 
-// Horizontal pass: each pixel becomes the weighted mean of its row
-// neighbours, taps outside the row dropped and the rest renormalised.
-// Interior pixels use the whole window and so share one tap sum.
-void smoothRows(const uint8_t* pixels, int stride, const Grid& grid, const std::vector<float>& kernel, float* out)
+// A fixed number of rows of a working array; row i lives in slot
+// i mod count, so a pass keeps only the rows its window needs.
+template <typename T> class RowRing {
+public:
+    RowRing(int count, int cols) : count(count), cols(cols), storage(static_cast<std::size_t>(count) * cols) {}
+    T* row(int i) { return storage.data() + static_cast<std::size_t>(i % count) * cols; }
+
+private:
+    int count;
+    int cols;
+    std::vector<T> storage;
+};
+
+// Horizontal pass of one row: each pixel becomes the weighted mean of its
+// row neighbours, taps outside the row dropped and the rest renormalised.
+// Each pixel's dot product is accumulated tap by tap in window order; the
+// interior loop runs that order for many pixels side by side.
+void smoothRow(const uint8_t* source, int cols, const std::vector<float>& kernel, float* values, float* target)
 {
     const int h = static_cast<int>(kernel.size()) / 2;
     const float* tap = kernel.data();
-    const float fullSum = tapSum(tap, 0, 2 * h);
-    std::unique_ptr<float[]> row = makeArray<float>(grid.cols);
-    for (int r = 0; r < grid.rows; ++r) {
-        const uint8_t* source = pixels + static_cast<std::size_t>(r) * stride;
-        float* target = out + static_cast<std::size_t>(r) * grid.cols;
-        for (int c = 0; c < grid.cols; ++c) {
-            row[c] = source[c];
-        }
-        for (int c = 0; c < grid.cols; ++c) {
-            if (c >= h && c + h < grid.cols) {
-                const float* p = row.get() + c - h;
-                float dot = 0.0f;
-                for (int k = 0; k <= 2 * h; ++k) {
-                    dot += p[k] * tap[k];
-                }
-                target[c] = dot / fullSum;
-            } else {
-                const int first = std::max(-h, -c);
-                const int last = std::min(h, grid.cols - 1 - c);
-                float dot = 0.0f;
-                for (int k = first; k <= last; ++k) {
-                    dot += row[c + k] * tap[h + k];
-                }
-                target[c] = dot / tapSum(tap, h + first, h + last);
+    for (int c = 0; c < cols; ++c) {
+        values[c] = source[c];
+    }
+    const int interiorEnd = cols - h;
+    if (interiorEnd > h) {
+        const float fullSum = tapSum(tap, 0, 2 * h);
+        std::fill(target + h, target + interiorEnd, 0.0f);
+        for (int k = 0; k <= 2 * h; ++k) {
+            const float weight = tap[k];
+            const float* shifted = values + k - h;
+            for (int c = h; c < interiorEnd; ++c) {
+                target[c] += shifted[c] * weight;
             }
         }
+        for (int c = h; c < interiorEnd; ++c) {
+            target[c] /= fullSum;
+        }
     }
-}
-
-// Vertical pass over the horizontal result: the smoothed value is
-// truncate(dot * 90.0 / sum + 0.5), scaling gray levels to 0 .. 22950.
-void smoothColumns(const float* in, const Grid& grid, const std::vector<float>& kernel, int16_t* out)
-{
-    const int h = static_cast<int>(kernel.size()) / 2;
-    const float* tap = kernel.data();
-    std::unique_ptr<float[]> dot = makeArray<float>(grid.cols);
-    for (int r = 0; r < grid.rows; ++r) {
-        const int first = std::max(-h, -r);
-        const int last = std::min(h, grid.rows - 1 - r);
-        const double sum = tapSum(tap, h + first, h + last);
-        std::fill(dot.get(), dot.get() + grid.cols, 0.0f);
+    for (int c = 0; c < cols; ++c) {
+        if (c >= h && c < interiorEnd) {
+            c = interiorEnd - 1;
+            continue;
+        }
+        const int first = std::max(-h, -c);
+        const int last = std::min(h, cols - 1 - c);
+        float dot = 0.0f;
         for (int k = first; k <= last; ++k) {
-            const float* source = in + static_cast<std::size_t>(r + k) * grid.cols;
-            const float weight = tap[h + k];
-            for (int c = 0; c < grid.cols; ++c) {
-                dot[c] += source[c] * weight;
-            }
+            dot += values[c + k] * tap[h + k];
         }
-        int16_t* target = out + static_cast<std::size_t>(r) * grid.cols;
-        for (int c = 0; c < grid.cols; ++c) {
-            target[c] = static_cast<int16_t>(static_cast<double>(dot[c]) * 90.0 / sum + 0.5);
-        }
+        target[c] = dot / tapSum(tap, h + first, h + last);
     }
 }
 
-// Central differences inside, one-sided differences on the first and
-// last row and column; gy grows downwards.
-void differentiate(const int16_t* s, const Grid& grid, int16_t* gx, int16_t* gy)
+// Vertical pass of row r over the horizontal results: the smoothed value
+// is truncate(dot * 90.0 / sum + 0.5), scaling gray levels to 0 .. 22950.
+void smoothColumn(int r, RowRing<float>& horizontal, const Grid& grid, const std::vector<float>& kernel, float* dot,
+                  int16_t* target)
+{
+    const int h = static_cast<int>(kernel.size()) / 2;
+    const float* tap = kernel.data();
+    const int first = std::max(-h, -r);
+    const int last = std::min(h, grid.rows - 1 - r);
+    const double sum = tapSum(tap, h + first, h + last);
+    std::fill(dot, dot + grid.cols, 0.0f);
+    for (int k = first; k <= last; ++k) {
+        const float* source = horizontal.row(r + k);
+        const float weight = tap[h + k];
+        for (int c = 0; c < grid.cols; ++c) {
+            dot[c] += source[c] * weight;
+        }
+    }
+    for (int c = 0; c < grid.cols; ++c) {
+        target[c] = static_cast<int16_t>(static_cast<double>(dot[c]) * 90.0 / sum + 0.5);
+    }
+}
+
+// Derivatives of row r: central differences inside, one-sided differences
+// on the first and last row and column; gy grows downwards. Then the
+// magnitude m = truncate(sqrtf((float)(gx*gx + gy*gy)) + 0.5). Returns
+// the row's largest magnitude.
+int differentiateRow(int r, RowRing<int16_t>& smoothed, const Grid& grid, int16_t* gx, int16_t* gy, int16_t* mag)
 {
     const int cols = grid.cols;
-    for (int r = 0; r < grid.rows; ++r) {
-        const int16_t* row = s + static_cast<std::size_t>(r) * cols;
-        int16_t* dx = gx + static_cast<std::size_t>(r) * cols;
-        dx[0] = static_cast<int16_t>(row[1] - row[0]);
-        for (int c = 1; c < cols - 1; ++c) {
-            dx[c] = static_cast<int16_t>(row[c + 1] - row[c - 1]);
-        }
-        dx[cols - 1] = static_cast<int16_t>(row[cols - 1] - row[cols - 2]);
-
-        const int16_t* above = s + static_cast<std::size_t>(r == 0 ? 0 : r - 1) * cols;
-        const int16_t* below = s + static_cast<std::size_t>(r == grid.rows - 1 ? r : r + 1) * cols;
-        int16_t* dy = gy + static_cast<std::size_t>(r) * cols;
-        for (int c = 0; c < cols; ++c) {
-            dy[c] = static_cast<int16_t>(below[c] - above[c]);
-        }
+    const int16_t* row = smoothed.row(r);
+    gx[0] = static_cast<int16_t>(row[1] - row[0]);
+    for (int c = 1; c < cols - 1; ++c) {
+        gx[c] = static_cast<int16_t>(row[c + 1] - row[c - 1]);
     }
-}
-
-// m = truncate(sqrtf((float)(gx*gx + gy*gy)) + 0.5); returns the largest.
-int magnitude(const int16_t* gx, const int16_t* gy, std::size_t size, int16_t* mag)
-{
+    gx[cols - 1] = static_cast<int16_t>(row[cols - 1] - row[cols - 2]);
+    const int16_t* above = smoothed.row(r == 0 ? 0 : r - 1);
+    const int16_t* below = smoothed.row(r == grid.rows - 1 ? r : r + 1);
+    for (int c = 0; c < cols; ++c) {
+        gy[c] = static_cast<int16_t>(below[c] - above[c]);
+    }
     int largest = 0;
-    for (std::size_t i = 0; i < size; ++i) {
-        const int squares = gx[i] * gx[i] + gy[i] * gy[i];
+    for (int c = 0; c < cols; ++c) {
+        const int squares = gx[c] * gx[c] + gy[c] * gy[c];
         const float q = std::sqrt(static_cast<float>(squares));
-        mag[i] = static_cast<int16_t>(static_cast<double>(q) + 0.5);
-        largest = std::max<int>(largest, mag[i]);
+        mag[c] = static_cast<int16_t>(static_cast<double>(q) + 0.5);
+        largest = std::max<int>(largest, mag[c]);
     }
     return largest;
 }
@@ -196,18 +203,13 @@ uint8_t suppressPixel(const int16_t* m, int cols, int gx, int gy)
     return CANDIDATE;
 }
 
-// Non-maximum suppression straight into the edge map: rows and columns
-// 1 .. n-3 are evaluated, the outer frame (which the suppression leaves
-// at 0) is set to non-edge at once, as hysteresis does first.
-void suppressNonMaxima(const int16_t* mag, const int16_t* gx, const int16_t* gy, const Grid& grid, uint8_t* edges)
+// Non-maximum suppression of row r (1 .. rows-3) straight into the edge
+// map, evaluating columns 1 .. cols-3.
+void suppressRow(int r, const int16_t* mag, const int16_t* gx, const int16_t* gy, const Grid& grid, uint8_t* edges)
 {
-    std::memset(edges, NON_EDGE, grid.size());
-    for (int r = 1; r <= grid.rows - 3; ++r) {
-        const std::size_t base = static_cast<std::size_t>(r) * grid.cols;
-        for (int c = 1; c <= grid.cols - 3; ++c) {
-            const std::size_t i = base + c;
-            edges[i] = suppressPixel(mag + i, grid.cols, gx[i], gy[i]);
-        }
+    const std::size_t base = static_cast<std::size_t>(r) * grid.cols;
+    for (int c = 1; c <= grid.cols - 3; ++c) {
+        edges[base + c] = suppressPixel(mag + base + c, grid.cols, gx[c], gy[c]);
     }
 }
 
@@ -269,26 +271,45 @@ void applyHysteresis(const int16_t* mag, const Grid& grid, int largest, uint8_t*
     }
 }
 
-// The detector core on rows x cols bytes, rows stride bytes apart.
+// The detector core on rows x cols bytes, rows stride bytes apart. The
+// passes run row by row, each a few rows behind the one before it, so that
+// only the magnitudes and the edge map are kept whole. The outer frame,
+// which suppression leaves at 0, is non-edge from the start, as hysteresis
+// makes it first.
 void detect(const uint8_t* pixels, int stride, const Grid& grid, uint8_t* edges)
 {
     const std::vector<float> kernel = KpEdgeDetector::gaussianKernel(SIGMA);
-    const std::size_t size = grid.size();
-    std::unique_ptr<int16_t[]> smoothed = makeArray<int16_t>(size);
-    {
-        std::unique_ptr<float[]> rowsPass = makeArray<float>(size);
-        smoothRows(pixels, stride, grid, kernel, rowsPass.get());
-        smoothColumns(rowsPass.get(), grid, kernel, smoothed.get());
+    const int h = static_cast<int>(kernel.size()) / 2;
+    RowRing<float> horizontal(2 * h + 1, grid.cols);
+    RowRing<int16_t> smoothed(3, grid.cols);
+    RowRing<int16_t> gx(3, grid.cols);
+    RowRing<int16_t> gy(3, grid.cols);
+    std::vector<float> scratch(grid.cols);
+    std::unique_ptr<int16_t[]> mag = makeArray<int16_t>(grid.size());
+    std::memset(edges, NON_EDGE, grid.size());
+
+    int largest = 0;
+    auto derive = [&](int r) {
+        int16_t* magRow = mag.get() + static_cast<std::size_t>(r) * grid.cols;
+        largest = std::max(largest, differentiateRow(r, smoothed, grid, gx.row(r), gy.row(r), magRow));
+    };
+    int nextHorizontal = 0;
+    for (int r = 0; r < grid.rows; ++r) {
+        for (; nextHorizontal <= std::min(grid.rows - 1, r + h); ++nextHorizontal) {
+            smoothRow(pixels + static_cast<std::size_t>(nextHorizontal) * stride, grid.cols, kernel, scratch.data(),
+                      horizontal.row(nextHorizontal));
+        }
+        smoothColumn(r, horizontal, grid, kernel, scratch.data(), smoothed.row(r));
+        if (r >= 1) {
+            derive(r - 1);
+        }
+        const int ready = r - 2; // rows up to r - 1 have magnitudes
+        if (ready >= 1 && ready <= grid.rows - 3) {
+            suppressRow(ready, mag.get(), gx.row(ready), gy.row(ready), grid, edges);
+        }
     }
-    std::unique_ptr<int16_t[]> gx = makeArray<int16_t>(size);
-    std::unique_ptr<int16_t[]> gy = makeArray<int16_t>(size);
-    differentiate(smoothed.get(), grid, gx.get(), gy.get());
-    int16_t* mag = smoothed.get(); // the smoothed values are not needed any more
-    const int largest = magnitude(gx.get(), gy.get(), size, mag);
-    suppressNonMaxima(mag, gx.get(), gy.get(), grid, edges);
-    gx.reset();
-    gy.reset();
-    applyHysteresis(mag, grid, largest, edges);
+    derive(grid.rows - 1);
+    applyHysteresis(mag.get(), grid, largest, edges);
 }
 
 void checkInput(const KpImage& input)

@@ -1,6 +1,6 @@
 #include "kpedgedetector.h"
 
-#include "benchsupport.h"
+#include "photolikeimage.h"
 #include "kpexception.h"
 #include "referenceedgedetector.h"
 #include "testsupport.h"
