@@ -106,6 +106,12 @@ KpImage load(Bytes file)
     return codec()->kpLoadImage(file.data(), static_cast<int>(file.size()));
 }
 
+// Appends the red, green, blue bytes of a 0xRRGGBB colour.
+void appendColour(Bytes& pixels, uint32_t colour)
+{
+    pixels.insert(pixels.end(), {uint8_t(colour >> 16), uint8_t(colour >> 8), uint8_t(colour)});
+}
+
 Bytes pixelsOf(const KpImage& image)
 {
     return Bytes(image.kpGetData(), image.kpGetData() + image.kpGetImageSize());
@@ -262,8 +268,7 @@ TEST(KpBMPImage, IndexedRowsUsePaletteAfterAnyHeaderSize)
         const KpImage image = load(encode(layout));
         Bytes expected;
         for (uint32_t index : {1, 2, 3, 4, 5}) {
-            const uint32_t colour = index < layout.palette.size() ? layout.palette[index] : 0xFFFFFF;
-            expected.insert(expected.end(), {uint8_t(colour >> 16), uint8_t(colour >> 8), uint8_t(colour)});
+            appendColour(expected, index < layout.palette.size() ? layout.palette[index] : 0xFFFFFF);
         }
         EXPECT_EQ(pixelsOf(image), expected) << c.name;
     }
@@ -330,8 +335,7 @@ TEST(KpBMPImage, RunLengthDataIsDecoded)
         Bytes expected;
         for (const std::string& row : c.expected) {
             for (char index : row) {
-                const uint32_t colour = palette[index - '0'];
-                expected.insert(expected.end(), {uint8_t(colour >> 16), uint8_t(colour >> 8), uint8_t(colour)});
+                appendColour(expected, palette[index - '0']);
             }
         }
         EXPECT_EQ(pixelsOf(image), expected) << c.name;
