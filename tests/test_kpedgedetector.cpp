@@ -216,12 +216,13 @@ TEST(KpEdgeDetector, MatchesLiteralReferenceOnCorpusPhotos)
         if (access(path.c_str(), R_OK) != 0) {
             continue;
         }
-        const std::string size = testsupport::runCommand("/usr/bin/identify -format '%w %h' " + path);
+        const std::vector<uint8_t> sizeText = testsupport::runCommand("/usr/bin/identify -format '%w %h' " + path);
+        const std::string size(sizeText.begin(), sizeText.end());
         int width = 0, height = 0;
         ASSERT_EQ(std::sscanf(size.c_str(), "%d %d", &width, &height), 2) << size;
-        const std::string gray = testsupport::runCommand("/usr/bin/convert " + path + " -colorspace Gray -depth 8 gray:-");
+        const std::vector<uint8_t> gray = testsupport::runCommand("/usr/bin/convert " + path + " -colorspace Gray -depth 8 gray:-");
         ASSERT_EQ(gray.size(), static_cast<std::size_t>(width) * height) << name;
-        KpImage photo = grayImage(width, height, std::vector<uint8_t>(gray.begin(), gray.end()));
+        KpImage photo = grayImage(width, height, gray);
         reference::EdgeSteps expected = reference::detectEdges(pixelsOf(photo), height, width);
         EXPECT_EQ(pixelsOf(KpEdgeDetector().detectEdges(photo)), expected.edges) << name;
     }
