@@ -11,20 +11,7 @@
 
 namespace {
 
-// Runs action and checks that it raises a KpException with this code and
-// a message ending in this text.
-void expectFailure(const std::function<void()>& action, int code, const std::string& text)
-{
-    try {
-        action();
-        ADD_FAILURE() << "nothing thrown, expected: " << text;
-    } catch (const KpException& e) {
-        EXPECT_EQ(e.kpGetCode(), code) << e.what();
-        const std::string message = e.kpGetMessage();
-        EXPECT_TRUE(message.size() >= text.size() && message.compare(message.size() - text.size(), text.size(), text) == 0)
-            << message;
-    }
-}
+using testsupport::expectFailure;
 
 TEST(KpImageHead, DefaultsAndCopyLeaveTags)
 {
