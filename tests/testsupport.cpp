@@ -29,6 +29,25 @@ KpImage grayFromPicture(const std::vector<std::string>& rows)
     return image;
 }
 
+KpImage binaryFromPicture(const std::vector<std::string>& rows)
+{
+    const int height = static_cast<int>(rows.size());
+    const int width = height == 0 ? 0 : static_cast<int>(rows[0].size());
+    KpImage image(width, height, 1);
+    for (int y = 0; y < height; ++y) {
+        uint8_t* row = image.kpGetData() + y * image.kpGetBytesPerRow();
+        for (int x = 0; x < image.kpGetBytesPerRow(); ++x) {
+            row[x] = 0;
+        }
+        for (int x = 0; x < width; ++x) {
+            if (rows[y][x] != '#') {
+                row[x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
+            }
+        }
+    }
+    return image;
+}
+
 std::vector<std::string> pictureOf(const KpImage& image)
 {
     std::vector<std::string> rows;
@@ -41,6 +60,22 @@ std::vector<std::string> pictureOf(const KpImage& image)
         rows.push_back(row);
     }
     return rows;
+}
+
+void expectFailure(const std::function<void()>& action, int code, const std::string& text, const std::string& sourceName)
+{
+    try {
+        action();
+        ADD_FAILURE() << "nothing thrown, expected: " << text;
+    } catch (const KpException& e) {
+        EXPECT_EQ(e.kpGetCode(), code) << e.what();
+        const std::string message = e.kpGetMessage();
+        EXPECT_TRUE(message.size() >= text.size() && message.compare(message.size() - text.size(), text.size(), text) == 0)
+            << message;
+        if (!sourceName.empty()) {
+            EXPECT_EQ(message.rfind(sourceName + ":", 0), 0u) << message;
+        }
+    }
 }
 
 std::string corpusDir()
@@ -98,20 +133,6 @@ void writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes)
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     if (!out) {
         throw std::runtime_error("cannot write " + path);
-    }
-}
-
-void expectKpException(const std::function<void()>& action, int code, const std::string& textEnd)
-{
-    try {
-        action();
-        ADD_FAILURE() << "nothing thrown, expected: " << textEnd;
-    } catch (const KpException& e) {
-        EXPECT_EQ(e.kpGetCode(), code) << e.what();
-        const std::string message = e.kpGetMessage();
-        EXPECT_TRUE(message.size() >= textEnd.size() &&
-                    message.compare(message.size() - textEnd.size(), textEnd.size(), textEnd) == 0)
-            << message;
     }
 }
 

@@ -14,9 +14,18 @@ namespace testsupport {
 // An 8-bit image drawn from a picture of rows: '#' is black (0), '.' is
 // white (255), a digit d is gray d * 25.
 KpImage grayFromPicture(const std::vector<std::string>& rows);
+// A 1-bit image drawn from a picture of rows: '#' is black (bit 0), any
+// other character white (bit 1); bits past the width stay 0.
+KpImage binaryFromPicture(const std::vector<std::string>& rows);
 // The picture of an 8-bit or 1-bit image: '#' for 0, '.' for 255, '?'
 // for anything else.
 std::vector<std::string> pictureOf(const KpImage& image);
+
+// Runs action and checks that it raises a KpException with this code and
+// a message ending in this text; with a source name, the message must
+// also begin with that file name and a colon.
+void expectFailure(const std::function<void()>& action, int code, const std::string& text,
+                   const std::string& sourceName = std::string());
 
 // The folder of real image files written by other programs, or an empty
 // string when it is absent.
@@ -33,10 +42,6 @@ std::vector<uint8_t> runCommand(const std::string& command, int* exitStatus = nu
 // other way round.
 std::vector<uint8_t> readFileBytes(const std::string& path);
 void writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
-
-// Runs action and records a test failure unless it raises a KpException
-// with this code and a message ending in textEnd.
-void expectKpException(const std::function<void()>& action, int code, const std::string& textEnd);
 
 } // namespace testsupport
 
