@@ -309,23 +309,15 @@ void GradientStream::suppressRow(int r)
         const int absA = negA ? -a : a;
         const int absB = negB ? -b : b;
         const bool alongColumns = absA > absB || (absA == absB && !(negA && negB));
-        // Neighbours one step against (near) and with (far) the gradient,
-        // picked by value so that the loop has no branches.
-        const int upLeft = up[c - 1], upCentre = up[c], upRight = up[c + 1];
-        const int left = mid[c - 1], right = mid[c + 1];
-        const int downLeft = down[c - 1], downCentre = down[c], downRight = down[c + 1];
-        const int nearSide = negA ? right : left;
-        const int farSide = negA ? left : right;
-        const int nearVertical = negB ? downCentre : upCentre;
-        const int farVertical = negB ? upCentre : downCentre;
-        const int nearUpper = negA ? upRight : upLeft;
-        const int nearLower = negA ? downRight : downLeft;
-        const int farUpper = negA ? upLeft : upRight;
-        const int farLower = negA ? downLeft : downRight;
-        const int z1 = alongColumns ? nearSide : nearVertical;
-        const int z2 = negB ? nearLower : nearUpper;
-        const int z1b = alongColumns ? farSide : farVertical;
-        const int z2b = negB ? farUpper : farLower;
+        // Rows and columns one step against (near) and with (far) the gradient.
+        const int16_t* nearRow = negB ? down : up;
+        const int16_t* farRow = negB ? up : down;
+        const int nearCol = negA ? c + 1 : c - 1;
+        const int farCol = negA ? c - 1 : c + 1;
+        const int z1 = alongColumns ? mid[nearCol] : nearRow[c];
+        const int z2 = nearRow[nearCol];
+        const int z1b = alongColumns ? mid[farCol] : farRow[c];
+        const int z2b = farRow[farCol];
         const float divisor = static_cast<float>(m0 == 0 ? 1 : m0);
         const float major = static_cast<float>(alongColumns ? absA : absB) / divisor;
         const float minor = static_cast<float>(alongColumns ? absB : absA) / divisor;
