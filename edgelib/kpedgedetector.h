@@ -4,28 +4,30 @@
 #include "kpimage.h"
 
 #include <cstdint>
-#include <vector>
 
-// Canny edge detector with fixed parameters: Gaussian smoothing with
-// sigma 1.5, a high threshold at the 0.75 point of the histogram of the
-// candidate magnitudes and a low threshold of 0.35 times the high one.
-// Every step is rounded as single-precision C arithmetic written out
-// literally would round it, so results are the same on every processor.
+// Canny edge detector with fixed parameters (sigma 1.5, high threshold at
+// the 0.75 point of the magnitude histogram, low threshold 0.35 of it).
 class KpEdgeDetector {
 public:
+    // The largest Gaussian window the detector holds (sigma up to 3.6).
+    static const int MAX_KERNEL_TAPS = 20;
+
+    // Normalised Gaussian taps, centre at size / 2.
+    struct Kernel {
+        float taps[MAX_KERNEL_TAPS];
+        int size;
+    };
+
     // A new 8-bit image of the input's size: 0 on edges, 255 elsewhere.
-    // Needs an 8-bit input with pixel data.
+    // No pixel data: code 5; a depth other than 8: code 7. Images with
+    // fewer than two rows or columns have no gradient and come out white.
     KpImage detectEdges(const KpImage& input) const;
 
-    // The normalised Gaussian taps of the smoothing window for sigma
-    // (9 taps for sigma 1.5).
-    static std::vector<float> gaussianKernel(float sigma);
-    // The high threshold from the histogram of candidate magnitudes
-    // (histogram[v] counts candidates of magnitude v, v = 0 .. M with M
-    // the largest magnitude of the image; magnitudes 0 and M are left out).
-    static int highThreshold(const std::vector<uint32_t>& histogram, float highFraction);
-    // truncate(high * lowRatio + 0.5), the product formed in double.
-    static int lowThreshold(int high, float lowRatio);
+    // The steps that set the detector's numbers, open for checking.
+    static Kernel gaussianKernel(float sigma);
+    // histogram holds maxMagnitude + 1 counts of candidate magnitudes.
+    static int highThreshold(const uint32_t* histogram, int maxMagnitude, float highFraction);
+    static int16_t lowThreshold(int high, float lowRatio);
 };
 
 #endif

@@ -1,24 +1,25 @@
 #ifndef DOVODA_REFERENCEEDGEDETECTOR_H
 #define DOVODA_REFERENCEEDGEDETECTOR_H
 
+#include "kpimage.h"
+
 #include <cstdint>
 #include <vector>
 
-// A slow, literal edge detector: every step written out pixel by pixel
-// with bounds tests, to prove the fast detector exact.
-namespace reference {
+// A slow, literal version of the edge detector, step by step over whole
+// images, kept to check the fast one bit for bit.
+namespace referenceedges {
 
-struct EdgeSteps {
-    std::vector<int16_t> smoothed;
-    std::vector<int16_t> magnitude;
-    std::vector<uint8_t> suppressed;
-    int high = 0;
-    int low = 0;
-    std::vector<uint8_t> edges; // 0 edge, 255 elsewhere
-};
+std::vector<float> gaussianKernel(float sigma);
+// histogram holds M + 1 counts, M the largest magnitude.
+int highThreshold(const std::vector<uint32_t>& histogram, float highFraction);
+int16_t lowThreshold(int high, float lowRatio);
 
-EdgeSteps detectEdges(const std::vector<uint8_t>& pixels, int rows, int cols);
+// The magnitude image of an 8-bit image (row-major, width x height).
+std::vector<int16_t> magnitudes(const KpImage& input);
+// The edge image of an 8-bit image with at least two rows and columns.
+KpImage detectEdges(const KpImage& input);
 
-} // namespace reference
+} // namespace referenceedges
 
 #endif

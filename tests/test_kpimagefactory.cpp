@@ -125,7 +125,7 @@ std::vector<std::string> listedCodecs()
 }
 
 // Failures are checked by their code and the end of their message.
-const auto expectFailure = testsupport::expectFailure;
+using testsupport::expectFailure;
 
 class Registry : public ::testing::Test {
 protected:
