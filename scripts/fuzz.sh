@@ -13,7 +13,7 @@ SANITIZERS=address,undefined
 
 step "Fuzz build (clang, libFuzzer)"
 CC=clang CXX=clang++ configure_and_build "$FUZZ_BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DDOVODA_BUILD_FUZZ=ON -DDOVODA_BUILD_TESTS=OFF \
+  -DDOVODA_BUILD_FUZZ=ON -DDOVODA_BUILD_TESTS=OFF -DDOVODA_BUILD_BENCH=OFF \
   "-DCMAKE_C_FLAGS=-fsanitize=fuzzer-no-link,$SANITIZERS" \
   "-DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link,$SANITIZERS"
 
