@@ -10,6 +10,7 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -531,6 +532,21 @@ TEST(KpBMPImage, FailedWritesAreErrors)
         close(fds[1]);
     }
     std::signal(SIGPIPE, SIG_DFL);
+
+    // A regular file that cannot grow is removed, not left half-written.
+    struct rlimit limit;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
+    const struct rlimit small = {4096, limit.rlim_max};
+    const std::string path = testsupport::makeTempDir() + "/limited.bmp";
+    KpImage large(300, 300, 24);
+    std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    expectKpException([&] { codec()->kpSaveImage(path.c_str(), large); }, 4, "(disk full or stream closed).");
+    setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, SIG_DFL);
+    EXPECT_TRUE(testsupport::readFileBytes(path).empty());
+    EXPECT_NE(access(path.c_str(), F_OK), 0);
+
     KpImage empty;
     expectKpException([&] { savedToMemory(empty); }, 5, "<KpBMPImage::kpSaveImage()> Image Data is NULL!");
 }

@@ -14,6 +14,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -382,7 +383,7 @@ void skipToPixelData(KpIOStream& stream, const BmpHeader& header, uint64_t posit
     skipBytes(stream, header.dataOffset - position);
 }
 
-// Reads everything in front of the pixel data and returns the decoding
+// Reads everything in front of the pixel data and fills the decoding
 // context.
 void readHeadersAndPalette(KpIOStream& stream, BmpHeader& header, RowContext& context)
 {
@@ -819,6 +820,16 @@ void writeRows(KpIOStream& stream, const KpImage& image, std::size_t stride)
     }
 }
 
+// A file left half-written by a failed save is removed; devices and
+// pipes are not files of ours.
+void removePartialFile(const char* fileName)
+{
+    struct stat info;
+    if (stat(fileName, &info) == 0 && S_ISREG(info.st_mode)) {
+        std::remove(fileName);
+    }
+}
+
 void checkWritable(const KpImage& image)
 {
     if (image.kpGetData() == nullptr) {
@@ -914,10 +925,16 @@ void KpBMPImage::kpSaveImage(const char* fileName, KpImage& image)
 {
     checkWritable(image);
     KpFileBasedIO stream(fileName, "wb");
-    kpSaveImage(stream, image);
-    if (!stream.kpCloseStream()) {
-        KP_THROW(4, std::string("<KpBMPImage::kpSaveImage()> Could not finish writing ") + fileName +
-                        " (disk full or stream closed).");
+    try {
+        kpSaveImage(stream, image);
+        if (!stream.kpCloseStream()) {
+            KP_THROW(4, std::string("<KpBMPImage::kpSaveImage()> Could not finish writing ") + fileName +
+                            " (disk full or stream closed).");
+        }
+    } catch (...) {
+        stream.kpCloseStream();
+        removePartialFile(fileName);
+        throw;
     }
 }
 
