@@ -6,7 +6,6 @@
 
 #include <csignal>
 #include <cstdlib>
-#include <cstring>
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <string>
