@@ -21,6 +21,25 @@ KpImage grayFromPicture(const std::vector<std::string>& rows)
     return image;
 }
 
+KpImage binaryFromPicture(const std::vector<std::string>& rows)
+{
+    const int height = static_cast<int>(rows.size());
+    const int width = height == 0 ? 0 : static_cast<int>(rows[0].size());
+    KpImage image(width, height, 1);
+    for (int y = 0; y < height; ++y) {
+        uint8_t* row = image.kpGetData() + y * image.kpGetBytesPerRow();
+        for (int x = 0; x < image.kpGetBytesPerRow(); ++x) {
+            row[x] = 0;
+        }
+        for (int x = 0; x < width; ++x) {
+            if (rows[y][x] != '#') {
+                row[x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
+            }
+        }
+    }
+    return image;
+}
+
 std::vector<std::string> pictureOf(const KpImage& image)
 {
     std::vector<std::string> rows;

@@ -12,6 +12,9 @@ namespace testsupport {
 // An 8-bit image drawn from a picture of rows: '#' is black (0), '.' is
 // white (255), a digit d is gray d * 25.
 KpImage grayFromPicture(const std::vector<std::string>& rows);
+// A 1-bit image drawn from a picture of rows: '#' is black (bit 0), any
+// other character white (bit 1); bits past the width stay 0.
+KpImage binaryFromPicture(const std::vector<std::string>& rows);
 // The picture of an 8-bit or 1-bit image: '#' for 0, '.' for 255, '?'
 // for anything else.
 std::vector<std::string> pictureOf(const KpImage& image);

@@ -1,0 +1,229 @@
+#include "intmat.h"
+
+#include "kplogger.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace {
+
+// The widest cell text, "-2147483648", and the cells formatted between
+// two checks of the room left in a block.
+constexpr std::size_t MAX_CELL_CHARS = 11;
+constexpr std::size_t BLOCK_BYTES = std::size_t(1) << 20;
+constexpr int32_t CELLS_PER_CHECK = 4096;
+// Values whose "%3d" text is exactly three characters wide.
+constexpr int32_t NARROW_MIN = -99;
+constexpr int32_t NARROW_MAX = 999;
+
+// Writes value with the "%3d" rule (right-aligned in three characters,
+// wider when it needs more) at out and returns the end of the text.
+char* formatCell(char* out, int32_t value)
+{
+    char digits[MAX_CELL_CHARS];
+    char* const end = digits + MAX_CELL_CHARS;
+    char* first = end;
+    uint32_t magnitude = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
+    do {
+        *--first = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    if (value < 0) {
+        *--first = '-';
+    }
+    const std::size_t length = static_cast<std::size_t>(end - first);
+    for (std::size_t pad = length; pad < 3; ++pad) {
+        *out++ = ' ';
+    }
+    std::memcpy(out, first, length);
+    return out + length;
+}
+
+// The texts of the three-character values, four bytes apart so that one
+// fixed-size copy places a cell.
+using NarrowTexts = std::array<std::array<char, 4>, NARROW_MAX - NARROW_MIN + 1>;
+
+const NarrowTexts& narrowTexts()
+{
+    static const NarrowTexts texts = [] {
+        NarrowTexts table{};
+        for (int32_t v = NARROW_MIN; v <= NARROW_MAX; ++v) {
+            formatCell(table[static_cast<std::size_t>(v - NARROW_MIN)].data(), v);
+        }
+        return table;
+    }();
+    return texts;
+}
+
+// Formats count cells at out; out needs count * MAX_CELL_CHARS + 1 bytes
+// of room (a narrow cell copies one byte past its text).
+char* formatCells(char* out, const int32_t* cells, int32_t count)
+{
+    const NarrowTexts& narrow = narrowTexts();
+    for (int32_t i = 0; i < count; ++i) {
+        const uint32_t slot = static_cast<uint32_t>(cells[i]) - static_cast<uint32_t>(NARROW_MIN);
+        if (slot < narrow.size()) {
+            std::memcpy(out, narrow[slot].data(), 4);
+            out += 3;
+        } else {
+            out = formatCell(out, cells[i]);
+        }
+    }
+    return out;
+}
+
+struct FileCloser {
+    void operator()(FILE* file) const { std::fclose(file); }
+};
+
+// Collects text in a large block and writes it out whenever the room
+// left is too small for the next piece; remembers whether every write
+// succeeded.
+class BlockWriter {
+public:
+    explicit BlockWriter(FILE* file) : file(file), block(BLOCK_BYTES), end(block.data()) {}
+
+    char* room(std::size_t bytes)
+    {
+        if (static_cast<std::size_t>(block.data() + block.size() - end) < bytes) {
+            flush();
+        }
+        return end;
+    }
+    void advance(char* newEnd) { end = newEnd; }
+    bool flush()
+    {
+        const std::size_t used = static_cast<std::size_t>(end - block.data());
+        if (used != 0 && std::fwrite(block.data(), 1, used, file) != used) {
+            ok = false;
+        }
+        end = block.data();
+        return ok;
+    }
+
+private:
+    FILE* file;
+    std::vector<char> block;
+    char* end;
+    bool ok = true;
+};
+
+} // namespace
+
+IntMat::IntMat() : m_row(0), m_col(0), m_data(nullptr) {}
+
+IntMat::IntMat(int32_t rows, int32_t cols) : IntMat()
+{
+    resize(rows, cols);
+}
+
+IntMat::IntMat(IntMat&& other) noexcept : m_row(other.m_row), m_col(other.m_col), m_data(other.m_data)
+{
+    other.m_row = 0;
+    other.m_col = 0;
+    other.m_data = nullptr;
+}
+
+IntMat& IntMat::operator=(IntMat&& other) noexcept
+{
+    if (this != &other) {
+        release();
+        std::swap(m_row, other.m_row);
+        std::swap(m_col, other.m_col);
+        std::swap(m_data, other.m_data);
+    }
+    return *this;
+}
+
+IntMat::~IntMat()
+{
+    release();
+}
+
+void IntMat::release()
+{
+    delete[] m_data;
+    m_data = nullptr;
+    m_row = 0;
+    m_col = 0;
+}
+
+// Replaces the cells by rows x cols cells of 0; no cells when either is 0.
+void IntMat::resize(int32_t rows, int32_t cols)
+{
+    assert(rows >= 0 && cols >= 0);
+    release();
+    const std::size_t cells = static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols);
+    m_data = cells == 0 ? nullptr : new int32_t[cells]();
+    m_row = rows;
+    m_col = cols;
+}
+
+int32_t IntMat::loadFromImage(KpImage image, int32_t divisor)
+{
+    assert(divisor != 0);
+    const int32_t height = image.kpGetHeight();
+    const int32_t width = image.kpGetWidth();
+    resize(height, width);
+    if (m_data == nullptr) {
+        return 1;
+    }
+    // One accessor call makes the checks of the pixel scale (a 1-bit or
+    // 8-bit store with data); the rows are then read directly.
+    image.kpGetPixelScale(0, 0);
+    std::array<int32_t, 256> quotient;
+    for (int32_t v = 0; v < 256; ++v) {
+        quotient[static_cast<std::size_t>(v)] = v / divisor;
+    }
+    const int32_t bytesPerRow = image.kpGetBytesPerRow();
+    const bool binary = image.kpGetDepth() == 1;
+    for (int32_t r = 0; r < height; ++r) {
+        const uint8_t* source = image.kpGetData() + static_cast<std::size_t>(r) * bytesPerRow;
+        int32_t* cells = m_data + static_cast<std::size_t>(r) * m_col;
+        for (int32_t c = 0; c < width; ++c) {
+            const uint8_t scale = binary ? ((source[c >> 3] >> (7 - (c & 7))) & 1) * 255 : source[c];
+            cells[c] = quotient[scale];
+        }
+    }
+    return 1;
+}
+
+int32_t IntMat::clear()
+{
+    if (m_data != nullptr) {
+        std::fill_n(m_data, static_cast<std::size_t>(m_row) * m_col, 0);
+    }
+    return 1;
+}
+
+int32_t IntMat::writeText(std::string fileName) const
+{
+    std::unique_ptr<FILE, FileCloser> file(std::fopen(fileName.c_str(), "w+"));
+    bool written = file != nullptr;
+    if (written) {
+        BlockWriter writer(file.get());
+        for (int32_t r = 0; r < m_row; ++r) {
+            const int32_t* cells = m_data + static_cast<std::size_t>(r) * m_col;
+            for (int32_t c = 0; c < m_col; c += CELLS_PER_CHECK) {
+                const int32_t count = std::min(CELLS_PER_CHECK, m_col - c);
+                char* out = writer.room(static_cast<std::size_t>(count) * MAX_CELL_CHARS + 1);
+                writer.advance(formatCells(out, cells + c, count));
+            }
+            char* out = writer.room(2);
+            out[0] = ';';
+            out[1] = '\n';
+            writer.advance(out + 2);
+        }
+        written = writer.flush();
+        written = std::fclose(file.release()) == 0 && written;
+    }
+    if (!written) {
+        kpLogPrintf(KpLogger::kpGetInstance(), 3, "IntMat::writeText() could not write %s\n", fileName.c_str());
+        return 0;
+    }
+    return 1;
+}
