@@ -1,9 +1,9 @@
 #include "kpedgelinker.h"
 
 #include "kpbitsperpixelconverter.h"
+#include "kpblockwriter.h"
 #include "kppointlists.h"
 #include "kpskeleton.h"
-#include "kptextwriter.h"
 
 #include <algorithm>
 #include <cmath>
@@ -65,6 +65,17 @@ void visitNeighbours(const IntMat& labels, int32_t rows, int32_t cols, int32_t r
 int64_t rasterKey(const point& p, int32_t cols)
 {
     return (static_cast<int64_t>(p.row) - 1) * cols + p.col;
+}
+
+// Writes "row,col," as two "%d," texts.
+void writePair(KpBlockWriter& writer, int32_t row, int32_t col)
+{
+    char* out = writer.room(2 * KpBlockWriter::MAX_DECIMAL_CHARS + 2);
+    out = KpBlockWriter::formatDecimal(out, row);
+    *out++ = ',';
+    out = KpBlockWriter::formatDecimal(out, col);
+    *out++ = ',';
+    writer.advance(out);
 }
 
 } // namespace
@@ -431,21 +442,18 @@ int32_t KpEdgeLinker::writeLines(std::string fileName) const
     for (const PointList& polyline : segmentLists) {
         width = std::max(width, polyline.size());
     }
-    KpTextWriter writer(fileName);
-    const auto writePair = [&writer](int32_t row, int32_t col) {
-        writer.appendInt(row);
-        writer.appendChar(',');
-        writer.appendInt(col);
-        writer.appendChar(',');
-    };
-    for (const PointList& polyline : segmentLists) {
-        for (const point& vertex : polyline) {
-            writePair(vertex.row, vertex.col);
+    const bool written = KpBlockWriter::writeTextFile(fileName, [this, width](KpBlockWriter& writer) {
+        for (const PointList& polyline : segmentLists) {
+            for (const point& vertex : polyline) {
+                writePair(writer, vertex.row, vertex.col);
+            }
+            for (std::size_t i = polyline.size(); i < width; ++i) {
+                writePair(writer, PADDING, PADDING);
+            }
+            char* out = writer.room(1);
+            *out = '\n';
+            writer.advance(out + 1);
         }
-        for (std::size_t i = polyline.size(); i < width; ++i) {
-            writePair(PADDING, PADDING);
-        }
-        writer.appendChar('\n');
-    }
-    return writer.close() ? 1 : 0;
+    });
+    return written ? 1 : 0;
 }
