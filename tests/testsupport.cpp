@@ -1,6 +1,9 @@
 #include "testsupport.h"
 
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
 #include <stdexcept>
 #include <sys/stat.h>
 
@@ -71,6 +74,36 @@ std::string makeTempDir()
         throw std::runtime_error("cannot create a temporary folder");
     }
     return pattern;
+}
+
+ScopedWorkingDir::ScopedWorkingDir() : folder(makeTempDir())
+{
+    char buffer[4096];
+    if (getcwd(buffer, sizeof buffer) == nullptr || chdir(folder.c_str()) != 0) {
+        throw std::runtime_error("cannot enter the temporary folder " + folder);
+    }
+    previous = buffer;
+}
+
+ScopedWorkingDir::~ScopedWorkingDir()
+{
+    if (chdir(previous.c_str()) != 0) {
+        std::abort();
+    }
+}
+
+std::string readFile(const std::string& fileName)
+{
+    std::ifstream file(fileName, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+bool fileExists(const std::string& fileName)
+{
+    struct stat info;
+    return stat(fileName.c_str(), &info) == 0;
 }
 
 } // namespace testsupport
