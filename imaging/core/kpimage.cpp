@@ -1,6 +1,7 @@
 #include "kpimage.h"
 
 #include "kpexception.h"
+#include "kpimagefactory.h"
 
 #include <cstring>
 #include <limits>
@@ -350,4 +351,52 @@ KpImage KpImage::kpReverseImage() const
     return kpMergeChannelImage(kpGetChannelImage(0).kpReverseByteImage(),
                                kpGetChannelImage(1).kpReverseByteImage(),
                                kpGetChannelImage(2).kpReverseByteImage());
+}
+
+KpImage::KpImage(const char* fileName, KpBaseImage* preferredCodec)
+{
+    kpLoadImage(fileName, preferredCodec);
+}
+
+KpImage::KpImage(unsigned char* buffer, int size, KpBaseImage* preferredCodec)
+{
+    kpLoadImage(buffer, size, preferredCodec);
+}
+
+void KpImage::kpLoadImage(const char* fileName, KpBaseImage* preferredCodec)
+{
+    *this = KpImageFactory::kpGetInstance()->kpLoadImage(fileName, preferredCodec);
+}
+
+void KpImage::kpLoadImage(unsigned char* buffer, int size, KpBaseImage* preferredCodec)
+{
+    *this = KpImageFactory::kpGetInstance()->kpLoadImage(buffer, size, preferredCodec);
+}
+
+KpImage KpImage::kpLoadImageAtPage(const char* fileName, int page)
+{
+    return KpImageFactory::kpGetInstance()->kpLoadImageAtPage(fileName, page);
+}
+
+KpImage KpImage::kpLoadImageAtPage(unsigned char* buffer, int size, int page)
+{
+    return KpImageFactory::kpGetInstance()->kpLoadImageAtPage(buffer, size, page);
+}
+
+int KpImage::kpGetTotalPages(const char* fileName)
+{
+    return KpImageFactory::kpGetInstance()->kpGetTotalPages(fileName);
+}
+
+int KpImage::kpGetTotalPages(unsigned char* buffer, int size)
+{
+    return KpImageFactory::kpGetInstance()->kpGetTotalPages(buffer, size);
+}
+
+void KpImage::kpSaveImage(const char* fileName, KpBaseImage* preferredCodec)
+{
+    if (!data) {
+        KP_THROW(5, "Image Data is NULL!");
+    }
+    KpImageFactory::kpGetInstance()->kpSaveImage(*this, fileName, preferredCodec);
 }

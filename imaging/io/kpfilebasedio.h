@@ -5,7 +5,8 @@
 
 #include <cstdio>
 
-// A byte stream over a standard buffered file.
+// A byte stream over a standard buffered file. Writers must check every
+// kpWrite and the result of kpCloseStream: a full disk shows up in either.
 class KpFileBasedIO : public KpIOStream {
 public:
     // Opens fileName with mode ("rb", "wb"); raises code 2 on failure.
@@ -13,13 +14,12 @@ public:
     ~KpFileBasedIO() override;
 
     int kpRead(char* destination, int n) override;
+    // Reads a line with its "\n", zero-terminated; 1 when a line was read.
     int kpReadLine(char* destination, int n) override;
-    std::string kpReadLine() override;
-    int32_t kpReadInt(int byteOrder) override;
-    int16_t kpReadShort(int byteOrder) override;
-    int kpWriteInt(int32_t value, int byteOrder) override;
-    int kpWriteShort(int16_t value, int byteOrder) override;
+    using KpIOStream::kpReadLine;
     int kpWrite(const char* source, int n) override;
+    // Closes the file: true when it was open and every buffered byte
+    // reached it.
     bool kpCloseStream() override;
     bool kpFlushStream() override;
 

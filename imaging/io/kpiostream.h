@@ -6,6 +6,10 @@
 
 // A byte stream over a file or a memory block, with integer reads and
 // writes in a chosen byte order (0 little-endian, 1 big-endian).
+//
+// kpRead and kpWrite move whole items: a positive result means all n
+// bytes moved (1 for files, n for memory), 0 or -1 that they did not.
+// The integer and line operations are built on them once, here.
 class KpIOStream {
 public:
     KpIOStream();
@@ -15,11 +19,16 @@ public:
 
     virtual int kpRead(char* destination, int n) = 0;
     virtual int kpReadLine(char* destination, int n) = 0;
-    virtual std::string kpReadLine() = 0;
-    virtual int32_t kpReadInt(int byteOrder) = 0;
-    virtual int16_t kpReadShort(int byteOrder) = 0;
-    virtual int kpWriteInt(int32_t value, int byteOrder) = 0;
-    virtual int kpWriteShort(int16_t value, int byteOrder) = 0;
+    // Bytes up to and including the next "\n". A 0xFF byte or the end of
+    // the data ends the line too: then a non-empty line gets a 0xFF byte
+    // appended, and an empty one is returned as it is.
+    virtual std::string kpReadLine();
+    // Short reads return 0 and set the sticky read-failed flag.
+    virtual int32_t kpReadInt(int byteOrder);
+    virtual int16_t kpReadShort(int byteOrder);
+    // The result of kpWrite for the 4 or 2 bytes.
+    virtual int kpWriteInt(int32_t value, int byteOrder);
+    virtual int kpWriteShort(int16_t value, int byteOrder);
     virtual int kpWrite(const char* source, int n) = 0;
     virtual bool kpCloseStream() = 0;
     virtual bool kpFlushStream() = 0;
@@ -34,6 +43,12 @@ public:
 protected:
     int byteOrder;
     bool readFailed = false;
+
+private:
+    // Reads n raw bytes in the requested order; false (bytes zeroed, flag
+    // set) on a short read.
+    bool readOrdered(unsigned char* bytes, int n, int order);
+    int writeOrdered(unsigned char* bytes, int n, int order);
 };
 
 #endif

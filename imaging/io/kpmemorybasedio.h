@@ -12,16 +12,16 @@ public:
     ~KpMemoryBasedIO() override;
 
     int kpRead(char* destination, int n) override;
+    // Characters copied by mem_gets (the "\n" is not kept).
     int kpReadLine(char* destination, int n) override;
-    std::string kpReadLine() override;
-    int32_t kpReadInt(int byteOrder) override;
-    int16_t kpReadShort(int byteOrder) override;
-    int kpWriteInt(int32_t value, int byteOrder) override;
-    int kpWriteShort(int16_t value, int byteOrder) override;
+    using KpIOStream::kpReadLine;
     int kpWrite(const char* source, int n) override;
     bool kpCloseStream() override;
     bool kpFlushStream() override;
 
+    // The block and its size while the stream is open (null and 0 after
+    // kpCloseStream). A write block belongs to the caller, who takes it
+    // before closing and releases it with free(), also after a failure.
     unsigned char* kpGetBuffer() const;
     int kpGetSize() const;
 

@@ -1,0 +1,94 @@
+#include "kpiostream.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+const unsigned char LINE_END = '\n';
+const unsigned char END_MARK = 0xFF;
+
+} // namespace
+
+KpIOStream::KpIOStream() : byteOrder(kpMachineByteOrder()) {}
+
+KpIOStream::~KpIOStream() = default;
+
+int KpIOStream::kpMachineByteOrder()
+{
+    const uint16_t one = 1;
+    unsigned char first;
+    std::memcpy(&first, &one, 1);
+    return first == 1 ? 0 : 1;
+}
+
+bool KpIOStream::readOrdered(unsigned char* bytes, int n, int order)
+{
+    if (kpRead(reinterpret_cast<char*>(bytes), n) <= 0) {
+        std::fill(bytes, bytes + n, 0);
+        readFailed = true;
+        return false;
+    }
+    if (order != byteOrder) {
+        std::reverse(bytes, bytes + n);
+    }
+    return true;
+}
+
+int KpIOStream::writeOrdered(unsigned char* bytes, int n, int order)
+{
+    if (order != byteOrder) {
+        std::reverse(bytes, bytes + n);
+    }
+    return kpWrite(reinterpret_cast<const char*>(bytes), n);
+}
+
+int32_t KpIOStream::kpReadInt(int order)
+{
+    unsigned char bytes[sizeof(int32_t)];
+    readOrdered(bytes, sizeof bytes, order);
+    int32_t value;
+    std::memcpy(&value, bytes, sizeof value);
+    return value;
+}
+
+int16_t KpIOStream::kpReadShort(int order)
+{
+    unsigned char bytes[sizeof(int16_t)];
+    readOrdered(bytes, sizeof bytes, order);
+    int16_t value;
+    std::memcpy(&value, bytes, sizeof value);
+    return value;
+}
+
+int KpIOStream::kpWriteInt(int32_t value, int order)
+{
+    unsigned char bytes[sizeof(int32_t)];
+    std::memcpy(bytes, &value, sizeof bytes);
+    return writeOrdered(bytes, sizeof bytes, order);
+}
+
+int KpIOStream::kpWriteShort(int16_t value, int order)
+{
+    unsigned char bytes[sizeof(int16_t)];
+    std::memcpy(bytes, &value, sizeof bytes);
+    return writeOrdered(bytes, sizeof bytes, order);
+}
+
+std::string KpIOStream::kpReadLine()
+{
+    std::string line;
+    char byte;
+    while (true) {
+        if (kpRead(&byte, 1) <= 0 || static_cast<unsigned char>(byte) == END_MARK) {
+            if (!line.empty()) {
+                line += static_cast<char>(END_MARK);
+            }
+            return line;
+        }
+        line += byte;
+        if (static_cast<unsigned char>(byte) == LINE_END) {
+            return line;
+        }
+    }
+}

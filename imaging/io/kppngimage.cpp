@@ -1,0 +1,397 @@
+#include "kppngimage.h"
+
+#include "kpexception.h"
+#include "kplogger.h"
+#include "kpmemoryfile.h"
+
+#include <png.h>
+
+#include <cstdio>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+// Every libpng call that may raise a library error runs inside one of the
+// small "guarded" functions below: each sets the error return point and
+// holds nothing but plain values, so the library's longjmp never crosses
+// a C++ object with a destructor. The C++ holders live in the callers.
+
+namespace {
+
+const int SIGNATURE_BYTES = 8;
+const int LOG_LEVEL = 2;
+const double INCHES_PER_METRE = 39.37;
+
+const char* const STRUCT_FAILED = "<KpPNGImage::kpLoadImage()> Unable to create PNG struct.";
+const char* const HEADER_FAILED = "<KpPNGImage::kpLoadImage(...)> Unable to create PNG struct.";
+const char* const WRITE_FAILED = "<KpPNGImage::kpSaveImage()> Error during image write.";
+
+struct FileCloser {
+    void operator()(FILE* file) const { std::fclose(file); }
+};
+using InputFile = std::unique_ptr<FILE, FileCloser>;
+
+// Closes a memory-file handle when the decode ends, however it ends.
+class MemoryHandle {
+public:
+    explicit MemoryHandle(int value) : handle(value) {}
+    ~MemoryHandle()
+    {
+        if (handle >= 0) {
+            mem_close(handle);
+        }
+    }
+    MemoryHandle(const MemoryHandle&) = delete;
+    MemoryHandle& operator=(const MemoryHandle&) = delete;
+    int get() const { return handle; }
+
+private:
+    int handle;
+};
+
+// The read handles, destroyed exactly once whatever path the decode takes.
+class ReadHandles {
+public:
+    ReadHandles() : png(png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, warningCallback))
+    {
+        if (png == nullptr) {
+            KP_THROW(5, STRUCT_FAILED);
+        }
+        info = png_create_info_struct(png);
+        if (info == nullptr) {
+            png_destroy_read_struct(&png, nullptr, nullptr);
+            KP_THROW(5, STRUCT_FAILED);
+        }
+    }
+    ~ReadHandles() { png_destroy_read_struct(&png, &info, nullptr); }
+    ReadHandles(const ReadHandles&) = delete;
+    ReadHandles& operator=(const ReadHandles&) = delete;
+
+    png_structp png;
+    png_infop info = nullptr;
+
+private:
+    static void warningCallback(png_structp, png_const_charp text)
+    {
+        kpLogPrintf(KpLogger::kpGetInstance(), LOG_LEVEL, "libPNG WarningL %s\n", text);
+    }
+};
+
+class WriteHandles {
+public:
+    WriteHandles() : png(png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr))
+    {
+        if (png == nullptr) {
+            KP_THROW(5, "<KpPNGImage::kpSaveImage()> Unable to create PNG struct.");
+        }
+        info = png_create_info_struct(png);
+        if (info == nullptr) {
+            png_destroy_write_struct(&png, nullptr);
+            KP_THROW(5, "<KpPNGImage::kpSaveImage()> Unable to create PNG struct.");
+        }
+    }
+    ~WriteHandles() { png_destroy_write_struct(&png, &info); }
+    WriteHandles(const WriteHandles&) = delete;
+    WriteHandles& operator=(const WriteHandles&) = delete;
+
+    png_structp png;
+    png_infop info = nullptr;
+};
+
+// An output file that is removed unless it was written and closed
+// completely.
+class OutputFile {
+public:
+    explicit OutputFile(const char* fileName) : name(fileName), file(std::fopen(fileName, "wb"))
+    {
+        if (file == nullptr) {
+            KP_THROW(1, "<KpPNGImage::kpSaveImage()> File could not be opened.");
+        }
+    }
+    ~OutputFile()
+    {
+        if (file != nullptr) {
+            std::fclose(file);
+        }
+        if (!complete) {
+            std::remove(name.c_str());
+        }
+    }
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    FILE* get() const { return file; }
+    // Closes the file; false when buffered bytes could not be written.
+    bool close()
+    {
+        const bool closed = std::fclose(file) == 0;
+        file = nullptr;
+        complete = closed;
+        return closed;
+    }
+
+private:
+    std::string name;
+    FILE* file;
+    bool complete = false;
+};
+
+// Where the encoded bytes come from: a file read by the library itself,
+// or a memory-file handle read through readFromMemory.
+struct PngSource {
+    FILE* file;
+    int memoryHandle;
+};
+
+void readFromMemory(png_structp png, png_bytep destination, png_size_t length)
+{
+    const int handle = *static_cast<const int*>(png_get_io_ptr(png));
+    if (length > static_cast<png_size_t>(INT32_MAX) ||
+        mem_read(handle, destination, static_cast<int>(length)) != static_cast<int>(length)) {
+        png_error(png, "Read Error");
+    }
+}
+
+enum class HeaderResult { READ, LIBRARY_ERROR, HAS_ALPHA };
+
+// Reads the header and sets up the transformations to 1, 8 or 24 bits.
+HeaderResult readHeaderGuarded(png_structp png, png_infop info, PngSource* source)
+{
+    if (setjmp(png_jmpbuf(png))) {
+        return HeaderResult::LIBRARY_ERROR;
+    }
+    if (source->file != nullptr) {
+        png_init_io(png, source->file);
+    } else {
+        png_set_read_fn(png, &source->memoryHandle, readFromMemory);
+    }
+    png_set_sig_bytes(png, SIGNATURE_BYTES);
+    png_read_info(png, info);
+    const int colorType = png_get_color_type(png, info);
+    const int bitDepth = png_get_bit_depth(png, info);
+    if ((colorType & PNG_COLOR_MASK_ALPHA) != 0) {
+        return HeaderResult::HAS_ALPHA;
+    }
+    if (bitDepth == 16) {
+        png_set_strip_16(png);
+    }
+    if (bitDepth == 2 || bitDepth == 4) {
+        png_set_expand_gray_1_2_4_to_8(png);
+    }
+    if (colorType == PNG_COLOR_TYPE_PALETTE) {
+        png_set_palette_to_rgb(png);
+    }
+    png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    return HeaderResult::READ;
+}
+
+bool readRowsGuarded(png_structp png, png_bytepp rows)
+{
+    if (setjmp(png_jmpbuf(png))) {
+        return false;
+    }
+    png_read_image(png, rows);
+    return true;
+}
+
+int formatOfDepth(int depth)
+{
+    switch (depth) {
+    case 1: return 1;
+    case 8: return 2;
+    case 24: return 3;
+    default: return 0;
+    }
+}
+
+float dotsPerInch(png_uint_32 pixelsPerMetre)
+{
+    return static_cast<float>(pixelsPerMetre / INCHES_PER_METRE);
+}
+
+// Row pointers into one contiguous buffer of height rows.
+std::vector<png_bytep> rowPointers(uint8_t* data, uint32_t height, std::size_t rowBytes)
+{
+    std::vector<png_bytep> rows(height);
+    for (uint32_t y = 0; y < height; ++y) {
+        rows[y] = data + y * rowBytes;
+    }
+    return rows;
+}
+
+// Decodes the image after its signature: the library reads the rows
+// straight into the image's buffer.
+KpImage decodeAfterSignature(PngSource source)
+{
+    ReadHandles handles;
+    switch (readHeaderGuarded(handles.png, handles.info, &source)) {
+    case HeaderResult::LIBRARY_ERROR:
+        KP_THROW(1, HEADER_FAILED);
+    case HeaderResult::HAS_ALPHA:
+        KP_THROW(3, "<KpPNGImage::kpProcessImage()> Unsupported PNG type: Alpha Component stripping will result in image corruption");
+    case HeaderResult::READ:
+        break;
+    }
+    const uint32_t width = png_get_image_width(handles.png, handles.info);
+    const uint32_t height = png_get_image_height(handles.png, handles.info);
+    const int depth = png_get_channels(handles.png, handles.info) * png_get_bit_depth(handles.png, handles.info);
+    const std::size_t rowBytes = png_get_rowbytes(handles.png, handles.info);
+    const int format = formatOfDepth(depth);
+    if (format == 0 || static_cast<int64_t>(rowBytes) != KpImageHead::kpRowBytes(static_cast<int32_t>(width), depth)) {
+        KP_THROW(3, "<KpPNGImage::kpProcessImage()> Unsupported png type");
+    }
+    if (static_cast<int64_t>(rowBytes) * height > KpImage::KP_MAX_IMAGE_BYTES) {
+        KP_THROW(13, "<KpPNGImage::kpProcessImage()> Could not allocate enough memory for the uncompressed image");
+    }
+    std::unique_ptr<uint8_t[]> data(new (std::nothrow) uint8_t[rowBytes * height]);
+    if (!data) {
+        KP_THROW(13, "<KpPNGImage::kpProcessImage()> Could not allocate enough memory for the uncompressed image");
+    }
+    std::vector<png_bytep> rows = rowPointers(data.get(), height, rowBytes);
+    if (!readRowsGuarded(handles.png, rows.data())) {
+        KP_THROW(1, "<KpPNGImage::kpProcessImage()> Error during image read.");
+    }
+    KpImageHead head;
+    head.width = static_cast<int32_t>(width);
+    head.height = static_cast<int32_t>(height);
+    head.depth = depth;
+    head.format = format;
+    head.reserved1 = 1;
+    head.xResolution = dotsPerInch(png_get_x_pixels_per_meter(handles.png, handles.info));
+    head.yResolution = dotsPerInch(png_get_y_pixels_per_meter(handles.png, handles.info));
+    return KpImage(data.release(), head);
+}
+
+bool isSignature(png_const_bytep bytes)
+{
+    return png_sig_cmp(bytes, 0, SIGNATURE_BYTES) == 0;
+}
+
+void checkSignature(png_const_bytep bytes, bool complete)
+{
+    if (!complete || !isSignature(bytes)) {
+        KP_THROW(7, "<KpPNGImage::kpLoadImage()> PNG header did not match expected.");
+    }
+}
+
+struct PngLayout {
+    int bitDepth;
+    int colorType;
+};
+
+bool layoutOfDepth(int depth, PngLayout* layout)
+{
+    switch (depth) {
+    case 1: *layout = {1, PNG_COLOR_TYPE_GRAY}; return true;
+    case 8: *layout = {8, PNG_COLOR_TYPE_GRAY}; return true;
+    case 24: *layout = {8, PNG_COLOR_TYPE_RGB}; return true;
+    default: return false;
+    }
+}
+
+bool writeGuarded(png_structp png, png_infop info, FILE* file, int width, int height, PngLayout layout,
+                  png_bytepp rows)
+{
+    if (setjmp(png_jmpbuf(png))) {
+        return false;
+    }
+    png_init_io(png, file);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), layout.bitDepth,
+                 layout.colorType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    png_write_image(png, rows);
+    png_write_end(png, nullptr);
+    return true;
+}
+
+} // namespace
+
+KpPNGImage* KpPNGImage::kpGetInstance()
+{
+    return kpCodecInstance<KpPNGImage>();
+}
+
+KpPNGImage::KpPNGImage() : KpBaseImage("PNG", "png", 5) {}
+
+KpPNGImage::~KpPNGImage() = default;
+
+bool KpPNGImage::kpSupportImageFile(const char* fileName)
+{
+    InputFile file(std::fopen(fileName, "rb"));
+    if (!file) {
+        KP_THROW(1, "<KpPNGImage::kpSupportImageFile()> File could not be opened.");
+    }
+    png_byte bytes[SIGNATURE_BYTES];
+    return std::fread(bytes, 1, SIGNATURE_BYTES, file.get()) == SIGNATURE_BYTES && isSignature(bytes);
+}
+
+bool KpPNGImage::kpSupportImageFile(unsigned char* buffer, int size)
+{
+    return buffer != nullptr && size >= SIGNATURE_BYTES && isSignature(buffer);
+}
+
+KpImage KpPNGImage::kpLoadImage(const char* fileName)
+{
+    InputFile file(std::fopen(fileName, "rb"));
+    if (!file) {
+        KP_THROW(1, "<KpPNGImage::kpLoadImage()> File could not be opened.");
+    }
+    png_byte bytes[SIGNATURE_BYTES];
+    checkSignature(bytes, std::fread(bytes, 1, SIGNATURE_BYTES, file.get()) == SIGNATURE_BYTES);
+    return decodeAfterSignature(PngSource{file.get(), -1});
+}
+
+KpImage KpPNGImage::kpLoadImage(unsigned char* buffer, int size)
+{
+    MemoryHandle handle(mem_open(buffer, size, "r"));
+    png_byte bytes[SIGNATURE_BYTES];
+    checkSignature(bytes, mem_read(handle.get(), bytes, SIGNATURE_BYTES) == SIGNATURE_BYTES);
+    return decodeAfterSignature(PngSource{nullptr, handle.get()});
+}
+
+void KpPNGImage::kpSaveImage(const char* fileName, KpImage& image)
+{
+    if (image.kpGetData() == nullptr) {
+        KP_THROW(5, "<KpPNGImage::kpSaveImage()> Image Data is NULL!");
+    }
+    PngLayout layout;
+    if (!layoutOfDepth(image.kpGetDepth(), &layout)) {
+        KP_THROW(3, "<KpPNGImage::kpSaveImage()> Unsupported image depth");
+    }
+    OutputFile file(fileName);
+    WriteHandles handles;
+    std::vector<png_bytep> rows = rowPointers(image.kpGetData(), static_cast<uint32_t>(image.kpGetHeight()),
+                                              static_cast<std::size_t>(image.kpGetBytesPerRow()));
+    if (!writeGuarded(handles.png, handles.info, file.get(), image.kpGetWidth(), image.kpGetHeight(), layout,
+                      rows.data()) ||
+        !file.close()) {
+        KP_THROW(1, WRITE_FAILED);
+    }
+}
+
+void KpPNGImage::kpSaveImage(const char*, KpImage&, int)
+{
+    KP_THROW(3, "<KpPNGImage::kpSaveImage(compression_type)> Not Yet Implemented!");
+}
+
+int KpPNGImage::kpGetTotalPages(const char*)
+{
+    return 1;
+}
+
+int KpPNGImage::kpGetTotalPages(unsigned char*, int)
+{
+    return 1;
+}
+
+KpImage KpPNGImage::kpLoadImageAtPage(unsigned char* buffer, int size, int page)
+{
+    return kpLoadSinglePage(buffer, size, page, "KpPNGImage");
+}
+
+KpImage KpPNGImage::kpLoadImageAtPage(const char* fileName, int page)
+{
+    return kpLoadSinglePage(fileName, page, "KpPNGImage");
+}
