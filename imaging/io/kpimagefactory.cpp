@@ -1,5 +1,6 @@
 #include "kpimagefactory.h"
 
+#include "kpbmpimage.h"
 #include "kpexception.h"
 #include "kplogger.h"
 #include "kppngimage.h"
@@ -20,6 +21,7 @@ template <class Codec> KpBaseImage* standardCodec()
 // The standard codecs in registration order, which is also the order of
 // the content tests.
 KpBaseImage* (*const STANDARD_CODECS[])() = {
+    &standardCodec<KpBMPImage>,
     &standardCodec<KpPNGImage>,
 };
 
