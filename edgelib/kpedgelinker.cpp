@@ -2,6 +2,8 @@
 
 #include "kpbitsperpixelconverter.h"
 #include "kpblockwriter.h"
+#include "kpchord.h"
+#include "kpfarthestpoint.h"
 #include "kppointlists.h"
 #include "kpskeleton.h"
 
@@ -23,9 +25,6 @@ const int RING[8] = {0, 4, 3, 7, 2, 6, 1, 5};
 
 // A ring crossing count above this means three or more branches meet.
 const int32_t JUNCTION_CROSSINGS = 5;
-
-// Chords shorter than this count as closed ranges.
-const double CHORD_EPSILON = 2.2204e-16;
 
 // Labels of the tracing state in pixelLabels.
 const int32_t UNTRACED = 1;
@@ -326,20 +325,20 @@ void KpEdgeLinker::fitSegments(double tolerance)
     if (!(tolerance >= 0.0)) {
         tolerance = 0.0;
     }
-    std::vector<int32_t> xs;
-    std::vector<int32_t> ys;
+    FitScratch scratch;
     for (const PointList& list : edgeLists) {
-        segmentLists.push_back(fitPolyline(list, tolerance, xs, ys));
+        segmentLists.push_back(fitPolyline(list, tolerance, scratch));
     }
 }
 
 // Works forward from the first point: the range up to the last point is
 // cut back at its farthest point until it lies within tolerance, its end
-// becomes a vertex and the next range starts there. xs and ys are scratch
-// arrays reused from list to list.
-PointList KpEdgeLinker::fitPolyline(const PointList& list, double tolerance, std::vector<int32_t>& xs,
-                                    std::vector<int32_t>& ys) const
+// becomes a vertex and the next range starts there. The farthest points
+// are those maxLineDeviation finds, looked up without a full scan.
+PointList KpEdgeLinker::fitPolyline(const PointList& list, double tolerance, FitScratch& scratch) const
 {
+    std::vector<int32_t>& xs = scratch.xs;
+    std::vector<int32_t>& ys = scratch.ys;
     PointList polyline;
     if (list.empty()) {
         return polyline;
@@ -350,19 +349,19 @@ PointList KpEdgeLinker::fitPolyline(const PointList& list, double tolerance, std
         ys.push_back(p.row);
         xs.push_back(p.col);
     }
+    scratch.finder.reset(xs, ys);
     const int32_t n = static_cast<int32_t>(list.size());
     int32_t first = 0;
     int32_t last = n - 1;
     polyline.push_back(point{ys[0], xs[0]});
     while (first < last) {
         double deviation = 0.0;
-        int32_t index = 0;
-        double chordLength = 0.0;
-        double totalSquared = 0.0;
-        maxLineDeviation(xs, ys, first, last, deviation, index, chordLength, totalSquared);
+        int32_t index = scratch.finder.farthest(first, last, deviation);
+        // The ends of a range lie on its chord, so a cut range keeps at
+        // least two points.
         while (deviation > tolerance) {
             last = first + index;
-            maxLineDeviation(xs, ys, first, last, deviation, index, chordLength, totalSquared);
+            index = scratch.finder.farthest(first, last, deviation);
         }
         polyline.push_back(point{ys[last], xs[last]});
         first = last;
@@ -390,32 +389,13 @@ bool KpEdgeLinker::maxLineDeviation(const std::vector<int32_t>& x, const std::ve
         chordLength = 1.0;
         return false;
     }
-    // Coordinates are widened so that the integer line coefficients and
-    // products cannot overflow.
-    const int64_t x0 = x[first], y0 = y[first], x1 = x[last], y1 = y[last];
-    chordLength = std::sqrt(static_cast<double>((x0 - x1) * (x0 - x1) + (y0 - y1) * (y0 - y1)));
+    const KpChord chord(x[first], y[first], x[last], y[last]);
+    chordLength = chord.divisor();
     RunningMaximum farthest;
-    if (chordLength > CHORD_EPSILON) {
-        // Distance from the line a*x + b*y + c = 0 through the two ends.
-        const int64_t a = y0 - y1;
-        const int64_t b = x1 - x0;
-        const int64_t c = y1 * x0 - y0 * x1;
-        for (int32_t i = first; i <= last; ++i) {
-            const double deviation =
-                static_cast<double>(std::llabs(x[i] * a + y[i] * b + c)) / chordLength;
-            farthest.offer(deviation, i - first);
-            totalSquared += deviation * deviation;
-        }
-    } else {
-        // The range is closed: distance from its first point.
-        for (int32_t i = first; i <= last; ++i) {
-            const int64_t dx = x[i] - x0;
-            const int64_t dy = y[i] - y0;
-            const double deviation = std::sqrt(static_cast<double>(dx * dx + dy * dy));
-            farthest.offer(deviation, i - first);
-            totalSquared += deviation * deviation;
-        }
-        chordLength = 1.0;
+    for (int32_t i = first; i <= last; ++i) {
+        const double deviation = chord.deviation(chord.measure(x[i], y[i]));
+        farthest.offer(deviation, i - first);
+        totalSquared += deviation * deviation;
     }
     maxDeviation = farthest.maximum;
     index = farthest.index;

@@ -2,6 +2,7 @@
 #define DOVODA_KPEDGELINKER_H
 
 #include "intmat.h"
+#include "kpfarthestpoint.h"
 #include "kpimage.h"
 #include "point.h"
 
@@ -89,8 +90,13 @@ private:
     void walk(PointList& list, int32_t row, int32_t col, int32_t label);
     void closeRing(PointList& list) const;
     void orientLists();
-    PointList fitPolyline(const PointList& list, double tolerance, std::vector<int32_t>& xs,
-                          std::vector<int32_t>& ys) const;
+    // Arrays reused while fitting one list after another.
+    struct FitScratch {
+        std::vector<int32_t> xs;
+        std::vector<int32_t> ys;
+        KpFarthestPoint finder;
+    };
+    PointList fitPolyline(const PointList& list, double tolerance, FitScratch& scratch) const;
     bool isInside(int32_t row, int32_t col) const { return row >= 0 && row < rows && col >= 0 && col < cols; }
     int32_t countNeighbours(int32_t row, int32_t col, int32_t value) const;
 
