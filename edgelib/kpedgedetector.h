@@ -3,12 +3,31 @@
 
 #include "kpimage.h"
 
+#include <cstdint>
+
 // Canny edge detector with fixed parameters (sigma 1.5, high threshold at
 // the 0.75 point of the magnitude histogram, low threshold 0.35 of it).
 class KpEdgeDetector {
 public:
+    // The largest Gaussian window the detector holds (sigma up to 3.6).
+    static const int MAX_KERNEL_TAPS = 20;
+
+    // Normalised Gaussian taps, centre at size / 2.
+    struct Kernel {
+        float taps[MAX_KERNEL_TAPS];
+        int size;
+    };
+
     // A new 8-bit image of the input's size: 0 on edges, 255 elsewhere.
+    // No pixel data: code 5; a depth other than 8: code 7. Images with
+    // fewer than two rows or columns have no gradient and come out white.
     KpImage detectEdges(const KpImage& input) const;
+
+    // The steps that set the detector's numbers, open for checking.
+    static Kernel gaussianKernel(float sigma);
+    // histogram holds maxMagnitude + 1 counts of candidate magnitudes.
+    static int highThreshold(const uint32_t* histogram, int maxMagnitude, float highFraction);
+    static int16_t lowThreshold(int high, float lowRatio);
 };
 
 #endif

@@ -1,0 +1,296 @@
+#include "kpedgedetector.h"
+
+#include "benchsupport.h"
+#include "kpexception.h"
+#include "referenceedgedetector.h"
+#include "testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<uint8_t> pixelsOf(const KpImage& image)
+{
+    const uint8_t* data = image.kpGetData();
+    return std::vector<uint8_t>(data, data + image.kpGetImageSize());
+}
+
+KpImage uniformImage(int width, int height, uint8_t value)
+{
+    KpImage image(width, height, 8);
+    std::memset(image.kpGetData(), value, image.kpGetImageSize());
+    return image;
+}
+
+KpImage randomImage(int width, int height, uint32_t seed)
+{
+    std::mt19937 random(seed);
+    KpImage image(width, height, 8);
+    for (std::size_t i = 0; i < image.kpGetImageSize(); ++i) {
+        image.kpGetData()[i] = static_cast<uint8_t>(random() & 0xFF);
+    }
+    return image;
+}
+
+// Runs the detector and checks it against the literal version: same
+// bytes, a fresh 8-bit header and an untouched input.
+void expectSameAsReference(const KpImage& input)
+{
+    const std::vector<uint8_t> before = pixelsOf(input);
+    const KpImage fast = KpEdgeDetector().detectEdges(input);
+    const KpImage slow = referenceedges::detectEdges(input);
+    ASSERT_EQ(fast.kpGetWidth(), input.kpGetWidth());
+    ASSERT_EQ(fast.kpGetHeight(), input.kpGetHeight());
+    ASSERT_EQ(fast.kpGetDepth(), 8);
+    EXPECT_EQ(fast.kpGetXResolution(), 0.0f);
+    EXPECT_TRUE(fast.kpGetTags().kpIsEmpty());
+    EXPECT_TRUE(pixelsOf(fast) == pixelsOf(slow)) << "differs from the literal detector";
+    EXPECT_TRUE(pixelsOf(input) == before) << "input changed";
+}
+
+// The outermost rows and columns and the second-to-last ones are white.
+void expectWhiteFrame(const KpImage& edges)
+{
+    const int w = edges.kpGetWidth(), h = edges.kpGetHeight();
+    for (int x = 0; x < w; ++x) {
+        for (int y : {0, h - 2, h - 1}) {
+            ASSERT_EQ(edges.kpGetPixelScale(x, y), 255) << x << "," << y;
+        }
+    }
+    for (int y = 0; y < h; ++y) {
+        for (int x : {0, w - 2, w - 1}) {
+            ASSERT_EQ(edges.kpGetPixelScale(x, y), 255) << x << "," << y;
+        }
+    }
+}
+
+TEST(KpEdgeDetectorKernel, GaussianTapsForSigmaOneAndAHalf)
+{
+    const KpEdgeDetector::Kernel kernel = KpEdgeDetector::gaussianKernel(1.5f);
+    const double expected[] = {0.007614, 0.036075, 0.109586, 0.213445, 0.266560,
+                               0.213445, 0.109586, 0.036075, 0.007614};
+    ASSERT_EQ(kernel.size, 9);
+    const std::vector<float> literal = referenceedges::gaussianKernel(1.5f);
+    for (int i = 0; i < 9; ++i) {
+        EXPECT_NEAR(kernel.taps[i], expected[i], 5e-7) << i;
+        EXPECT_EQ(kernel.taps[i], literal[i]) << i;
+    }
+}
+
+TEST(KpEdgeDetectorThresholds, LowThresholdUsesSinglePrecisionRatio)
+{
+    struct Case { int high; int16_t low; };
+    for (const Case& c : {Case{10, 3}, Case{20, 7}, Case{1, 0}, Case{100, 35}, Case{3, 1}}) {
+        EXPECT_EQ(KpEdgeDetector::lowThreshold(c.high, 0.35f), c.low) << c.high;
+        EXPECT_EQ(referenceedges::lowThreshold(c.high, 0.35f), c.low) << c.high;
+    }
+}
+
+TEST(KpEdgeDetectorThresholds, HighThresholdFromHistogram)
+{
+    struct Case {
+        const char* name;
+        std::vector<uint32_t> histogram; // M + 1 entries
+        int high;
+    };
+    const Case cases[] = {
+        // The 50 pixels at M = 6 are left out: 6 of the other 8 reach v = 3.
+        {"maximum left out", {0, 2, 2, 2, 2, 0, 50}, 3},
+        // 31 of 41 counts are reached at v = 4.
+        {"three quarters point", {0, 10, 10, 10, 10, 0, 0, 0, 0, 1, 1}, 4},
+        // The count is never reached: v stops one below the top magnitude 10.
+        {"stops below top", {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 5, 3}, 9},
+        {"only the maximum", {0, 0, 0, 7}, 1},
+        {"all zero magnitudes", {0}, 1},
+    };
+    for (const Case& c : cases) {
+        const int maxMagnitude = static_cast<int>(c.histogram.size()) - 1;
+        EXPECT_EQ(KpEdgeDetector::highThreshold(c.histogram.data(), maxMagnitude, 0.75f), c.high) << c.name;
+        EXPECT_EQ(referenceedges::highThreshold(c.histogram, 0.75f), c.high) << c.name;
+    }
+}
+
+TEST(KpEdgeDetectorImages, SquareGivesClosedOutlineOnItsBorder)
+{
+    KpImage input = uniformImage(24, 24, 0);
+    for (int y = 6; y <= 17; ++y) {
+        std::memset(input.kpGetData() + y * 24 + 6, 200, 12);
+    }
+    const std::vector<std::string> expected = {
+        "........................", "........................", "........................",
+        "........................", "........................", "........................",
+        "......############......", "......#..........#......", "......#..........#......",
+        "......#..........#......", "......#..........#......", "......#..........#......",
+        "......#..........#......", "......#..........#......", "......#..........#......",
+        "......#..........#......", "......#..........#......", "......############......",
+        "........................", "........................", "........................",
+        "........................", "........................", "........................",
+    };
+    EXPECT_EQ(testsupport::pictureOf(KpEdgeDetector().detectEdges(input)), expected);
+    expectSameAsReference(input);
+}
+
+TEST(KpEdgeDetectorImages, FlatAndTinyImagesComeOutWhite)
+{
+    struct Case { const char* name; KpImage image; };
+    const Case cases[] = {
+        {"uniform", uniformImage(40, 30, 77)},
+        {"2x2", testsupport::grayFromPicture({"#.", ".#"})},
+        {"3x3", testsupport::grayFromPicture({"#.#", ".#.", "#.#"})},
+        {"one column", testsupport::grayFromPicture({"#", ".", "#", ".", "#", "."})},
+        {"one row", testsupport::grayFromPicture({"#.#.#.#."})},
+        {"one pixel", testsupport::grayFromPicture({"#"})},
+    };
+    for (const Case& c : cases) {
+        const KpImage edges = KpEdgeDetector().detectEdges(c.image);
+        ASSERT_EQ(edges.kpGetWidth(), c.image.kpGetWidth()) << c.name;
+        ASSERT_EQ(edges.kpGetHeight(), c.image.kpGetHeight()) << c.name;
+        const std::vector<uint8_t> pixels = pixelsOf(edges);
+        EXPECT_TRUE(std::all_of(pixels.begin(), pixels.end(), [](uint8_t v) { return v == 255; })) << c.name;
+    }
+}
+
+TEST(KpEdgeDetectorImages, RejectsImagesItCannotRead)
+{
+    struct Case { const char* name; KpImage image; int code; };
+    const Case cases[] = {
+        {"no pixel data", KpImage(), 5},
+        {"1-bit", KpImage(16, 16, 1), 7},
+        {"24-bit", KpImage(16, 16, 24), 7},
+    };
+    for (const Case& c : cases) {
+        try {
+            KpEdgeDetector().detectEdges(c.image);
+            ADD_FAILURE() << c.name << ": no exception";
+        } catch (const KpException& e) {
+            EXPECT_EQ(e.kpGetCode(), c.code) << c.name;
+            EXPECT_NE(std::string(e.what()).find("<KpEdgeDetector::detectEdges()>"), std::string::npos) << e.what();
+        }
+    }
+    try {
+        KpEdgeDetector().detectEdges(KpImage());
+    } catch (const KpException& e) {
+        EXPECT_NE(std::string(e.what()).find("<KpEdgeDetector::detectEdges()> Image Data is NULL!"),
+                  std::string::npos);
+    }
+}
+
+// A strong short edge continues as a long faint one (above the low, below
+// the high threshold) down column 70; two full-height edges elsewhere set
+// the high threshold. Growth from the strong part stops after 200 queued
+// pixels, so the far end of the faint edge stays white.
+TEST(KpEdgeDetectorImages, GrowthFromOneSeedIsBoundedBy200QueuedPixels)
+{
+    const int width = 100, height = 700;
+    KpImage input(width, height, 8);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            uint8_t v = x < 30 ? 0 : x < 60 ? 255 : 25;
+            if (x >= 70 && y >= 90 && y <= 110) {
+                v = 255;
+            } else if (x >= 70 && y > 110 && y <= 690) {
+                v = 165;
+            }
+            input.kpGetData()[y * width + x] = v;
+        }
+    }
+    const KpImage edges = KpEdgeDetector().detectEdges(input);
+    auto edgeRowsOfFaintPart = [&](int firstRow, int lastRow) {
+        int count = 0;
+        for (int y = firstRow; y <= lastRow; ++y) {
+            count += edges.kpGetPixelScale(69, y) == 0 || edges.kpGetPixelScale(70, y) == 0;
+        }
+        return count;
+    };
+    EXPECT_EQ(edgeRowsOfFaintPart(115, 250), 136) << "faint edge grown next to the seed";
+    EXPECT_EQ(edgeRowsOfFaintPart(400, 680), 0) << "faint edge grown beyond the queue limit";
+    expectSameAsReference(input);
+}
+
+TEST(KpEdgeDetectorImages, RandomImagesMatchLiteralDetector)
+{
+    struct Case { int width, height; };
+    uint32_t seed = 1;
+    for (const Case& c : {Case{2, 2}, Case{2, 9}, Case{9, 2}, Case{4, 4}, Case{5, 7}, Case{8, 8}, Case{10, 10},
+                          Case{17, 9}, Case{33, 40}, Case{64, 48}, Case{101, 77}}) {
+        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
+        const KpImage input = randomImage(c.width, c.height, seed++);
+        expectSameAsReference(input);
+        if (c.width >= 2 && c.height >= 2) {
+            expectWhiteFrame(KpEdgeDetector().detectEdges(input));
+        }
+    }
+}
+
+TEST(KpEdgeDetectorImages, PhotoLikeImagesMatchLiteralDetector)
+{
+    struct Case { int width, height; uint32_t seed; };
+    for (const Case& c : {Case{320, 240, 1}, Case{241, 319, 2}, Case{500, 300, 3}}) {
+        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
+        const KpImage input = benchsupport::makePhotoLikeImage(c.width, c.height, 8, c.seed);
+        const KpImage edges = KpEdgeDetector().detectEdges(input);
+        const std::vector<uint8_t> pixels = pixelsOf(edges);
+        EXPECT_GT(std::count(pixels.begin(), pixels.end(), 0), c.width) << "edges found";
+        expectWhiteFrame(edges);
+        expectSameAsReference(input);
+    }
+}
+
+// Reads a binary 8-bit PGM as written by the converter.
+KpImage readPgm(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::string magic;
+    int width = 0, height = 0, maxValue = 0;
+    file >> magic >> width >> height >> maxValue;
+    file.get();
+    if (magic != "P5" || maxValue != 255 || width <= 0 || height <= 0) {
+        return KpImage();
+    }
+    KpImage image(width, height, 8);
+    file.read(reinterpret_cast<char*>(image.kpGetData()), static_cast<std::streamsize>(image.kpGetImageSize()));
+    return file ? image : KpImage();
+}
+
+TEST(KpEdgeDetectorImages, CorpusPhotosMatchLiteralDetector)
+{
+    const std::string corpus = testsupport::corpusDir();
+    if (corpus.empty()) {
+        GTEST_SKIP() << "corpus folder absent";
+    }
+    if (std::system("/usr/bin/convert -version > /dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "no image converter to read the JPEG photos";
+    }
+    const std::string dir = testsupport::makeTempDir();
+    int compared = 0;
+    for (const char* name : {"101085", "12084", "145086"}) {
+        const std::string photo = corpus + "/photos/" + name + ".jpg";
+        const std::string pgm = dir + "/" + name + ".pgm";
+        const std::string command = "/usr/bin/convert '" + photo + "' -colorspace Gray -depth 8 '" + pgm + "'";
+        if (std::system(command.c_str()) != 0) {
+            continue;
+        }
+        const KpImage input = readPgm(pgm);
+        std::remove(pgm.c_str());
+        ASSERT_NE(input.kpGetData(), nullptr) << name;
+        SCOPED_TRACE(name);
+        expectSameAsReference(input);
+        ++compared;
+    }
+    std::remove(dir.c_str());
+    if (compared == 0) {
+        GTEST_SKIP() << "no corpus photo could be converted";
+    }
+}
+
+} // namespace
