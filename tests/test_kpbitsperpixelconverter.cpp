@@ -16,16 +16,7 @@ namespace {
 
 void expectFailure(const std::function<void()>& action, int code, const std::string& text)
 {
-    try {
-        action();
-        ADD_FAILURE() << "nothing thrown, expected: " << text;
-    } catch (const KpException& e) {
-        EXPECT_EQ(e.kpGetCode(), code) << e.what();
-        const std::string message = e.kpGetMessage();
-        EXPECT_EQ(message.rfind("kpbitsperpixelconverter.cpp:", 0), 0u) << message;
-        EXPECT_TRUE(message.size() >= text.size() && message.compare(message.size() - text.size(), text.size(), text) == 0)
-            << message;
-    }
+    testsupport::expectFailure(action, code, text, "kpbitsperpixelconverter.cpp");
 }
 
 KpImage randomImage(int width, int height, int depth, std::mt19937& random)

@@ -5,25 +5,13 @@
 #include "testsupport.h"
 
 #include <climits>
+#include <cstring>
 #include <functional>
 #include <gtest/gtest.h>
 
 namespace {
 
-// Runs action and checks that it raises a KpException with this code and
-// a message ending in this text.
-void expectFailure(const std::function<void()>& action, int code, const std::string& text)
-{
-    try {
-        action();
-        ADD_FAILURE() << "nothing thrown, expected: " << text;
-    } catch (const KpException& e) {
-        EXPECT_EQ(e.kpGetCode(), code) << e.what();
-        const std::string message = e.kpGetMessage();
-        EXPECT_TRUE(message.size() >= text.size() && message.compare(message.size() - text.size(), text.size(), text) == 0)
-            << message;
-    }
-}
+using testsupport::expectFailure;
 
 TEST(KpImageHead, DefaultsAndCopyLeaveTags)
 {
@@ -334,6 +322,24 @@ TEST(KpImageInversion, ColourPixel)
     EXPECT_EQ(r + 0, 245);
     EXPECT_EQ(g + 0, 55);
     EXPECT_EQ(b + 0, 0);
+}
+
+TEST(KpImageInversion, ColourEqualsChannelWiseInversion)
+{
+    KpImage colour(7, 5, 24);
+    for (std::size_t i = 0; i < colour.kpGetImageSize(); ++i) {
+        colour.kpGetData()[i] = static_cast<uint8_t>(i * 37 + 11);
+    }
+    colour.kpSetFormat(3);
+    colour.kpSetXResolution(72.0f);
+    const KpImage expected = KpImage::kpMergeChannelImage(colour.kpGetChannelImage(0).kpReverseByteImage(),
+                                                          colour.kpGetChannelImage(1).kpReverseByteImage(),
+                                                          colour.kpGetChannelImage(2).kpReverseByteImage());
+    const KpImage reversed = colour.kpReverseImage();
+    ASSERT_EQ(reversed.kpGetImageSize(), expected.kpGetImageSize());
+    EXPECT_EQ(0, std::memcmp(reversed.kpGetData(), expected.kpGetData(), expected.kpGetImageSize()));
+    EXPECT_EQ(reversed.kpGetFormat(), expected.kpGetFormat());
+    EXPECT_EQ(reversed.kpGetXResolution(), expected.kpGetXResolution());
 }
 
 TEST(KpImageInversion, Failures)

@@ -1,5 +1,9 @@
 #include "testsupport.h"
 
+#include "kpexception.h"
+
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -55,6 +59,22 @@ std::vector<std::string> pictureOf(const KpImage& image)
         rows.push_back(row);
     }
     return rows;
+}
+
+void expectFailure(const std::function<void()>& action, int code, const std::string& text, const std::string& sourceName)
+{
+    try {
+        action();
+        ADD_FAILURE() << "nothing thrown, expected: " << text;
+    } catch (const KpException& e) {
+        EXPECT_EQ(e.kpGetCode(), code) << e.what();
+        const std::string message = e.kpGetMessage();
+        EXPECT_TRUE(message.size() >= text.size() && message.compare(message.size() - text.size(), text.size(), text) == 0)
+            << message;
+        if (!sourceName.empty()) {
+            EXPECT_EQ(message.rfind(sourceName + ":", 0), 0u) << message;
+        }
+    }
 }
 
 std::string corpusDir()

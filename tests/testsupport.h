@@ -3,6 +3,7 @@
 
 #include "kpimage.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,12 @@ KpImage binaryFromPicture(const std::vector<std::string>& rows);
 // The picture of an 8-bit or 1-bit image: '#' for 0, '.' for 255, '?'
 // for anything else.
 std::vector<std::string> pictureOf(const KpImage& image);
+
+// Runs action and checks that it raises a KpException with this code and
+// a message ending in this text; with a source name, the message must
+// also begin with that file name and a colon.
+void expectFailure(const std::function<void()>& action, int code, const std::string& text,
+                   const std::string& sourceName = std::string());
 
 // The folder of real image files written by other programs, or an empty
 // string when it is absent.

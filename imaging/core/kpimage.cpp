@@ -25,6 +25,20 @@ uint8_t* allocateBytes(std::size_t size)
     return buffer;
 }
 
+// A new image of the source's size and depth (default header otherwise)
+// holding the bitwise complement of every byte of its buffer.
+KpImage complementedBytes(const KpImage& source)
+{
+    KpImage result(source.kpGetWidth(), source.kpGetHeight(), source.kpGetDepth());
+    const std::size_t size = source.kpGetImageSize();
+    const uint8_t* in = source.kpGetData();
+    uint8_t* out = result.kpGetData();
+    for (std::size_t i = 0; i < size; ++i) {
+        out[i] = static_cast<uint8_t>(~in[i]);
+    }
+    return result;
+}
+
 } // namespace
 
 std::size_t KpImage::kpCheckedBufferSize(int64_t rowBytes, int64_t rows)
@@ -327,14 +341,7 @@ KpImage KpImage::kpReverseByteImage() const
     if (head.depth != 8 && head.depth != 1) {
         KP_THROW(7, "<KpImage::kpReverseByteImage() Byte or Binary images are expected in kpReverseByteImage!");
     }
-    KpImage result(head.width, head.height, head.depth);
-    const std::size_t size = kpGetImageSize();
-    const uint8_t* source = data.get();
-    uint8_t* target = result.data.get();
-    for (std::size_t i = 0; i < size; ++i) {
-        target[i] = static_cast<uint8_t>(~source[i]);
-    }
-    return result;
+    return complementedBytes(*this);
 }
 
 KpImage KpImage::kpReverseImage() const
@@ -348,9 +355,9 @@ KpImage KpImage::kpReverseImage() const
     if (head.depth != 24) {
         KP_THROW(11, "<KpImage::kpReverseImage()> KpImage::kpReverseImage() Unknow Image format. Only supports 1, 8 and 24 bit images");
     }
-    return kpMergeChannelImage(kpGetChannelImage(0).kpReverseByteImage(),
-                               kpGetChannelImage(1).kpReverseByteImage(),
-                               kpGetChannelImage(2).kpReverseByteImage());
+    // Inverting the three channels apart and merging them gives the
+    // complement of every byte of the interleaved buffer.
+    return complementedBytes(*this);
 }
 
 KpImage::KpImage(const char* fileName, KpBaseImage* preferredCodec)
