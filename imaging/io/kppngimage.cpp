@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 // Every libpng call that may raise a library error runs inside one of the
 // small "guarded" functions below: each sets the error return point and
 // holds nothing but plain values, so the library's longjmp never crosses
@@ -100,7 +102,8 @@ public:
 };
 
 // An output file that is removed unless it was written and closed
-// completely.
+// completely. Only regular files are removed: a device or a pipe named
+// as the output stays.
 class OutputFile {
 public:
     explicit OutputFile(const char* fileName) : name(fileName), file(std::fopen(fileName, "wb"))
@@ -108,13 +111,15 @@ public:
         if (file == nullptr) {
             KP_THROW(1, "<KpPNGImage::kpSaveImage()> File could not be opened.");
         }
+        struct stat info;
+        regular = fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode);
     }
     ~OutputFile()
     {
         if (file != nullptr) {
             std::fclose(file);
         }
-        if (!complete) {
+        if (!complete && regular) {
             std::remove(name.c_str());
         }
     }
@@ -134,6 +139,7 @@ public:
 private:
     std::string name;
     FILE* file;
+    bool regular = false;
     bool complete = false;
 };
 
@@ -245,7 +251,10 @@ KpImage decodeAfterSignature(PngSource source)
     if (static_cast<int64_t>(rowBytes) * height > KpImage::KP_MAX_IMAGE_BYTES) {
         KP_THROW(13, "<KpPNGImage::kpProcessImage()> Could not allocate enough memory for the uncompressed image");
     }
-    std::unique_ptr<uint8_t[]> data(new (std::nothrow) uint8_t[rowBytes * height]);
+    // The library keeps the padding bits after the last pixel of a 1-bit
+    // row as it finds them, so those rows start cleared.
+    std::unique_ptr<uint8_t[]> data(depth == 1 ? new (std::nothrow) uint8_t[rowBytes * height]()
+                                               : new (std::nothrow) uint8_t[rowBytes * height]);
     if (!data) {
         KP_THROW(13, "<KpPNGImage::kpProcessImage()> Could not allocate enough memory for the uncompressed image");
     }
