@@ -124,17 +124,8 @@ std::vector<std::string> listedCodecs()
     return names;
 }
 
-void expectFailure(const std::function<void()>& action, int code, const std::string& text)
-{
-    try {
-        action();
-        ADD_FAILURE() << "no exception, expected " << text;
-    } catch (const KpException& error) {
-        EXPECT_EQ(error.kpGetCode(), code) << error.kpGetMessage();
-        const std::string message = error.kpGetMessage();
-        EXPECT_EQ(message.substr(message.size() - std::min(message.size(), text.size())), text);
-    }
-}
+// Failures are checked by their code and the end of their message.
+const auto expectFailure = testsupport::expectKpException;
 
 class Registry : public ::testing::Test {
 protected:

@@ -26,15 +26,13 @@ const char* const UNSUPPORTED_TEXT = "<KpPNGImage::kpProcessImage()> Unsupported
 
 std::string fileBytes(const std::string& name)
 {
-    std::ifstream in(name, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
+    const std::vector<uint8_t> bytes = testsupport::readFileBytes(name);
+    return std::string(bytes.begin(), bytes.end());
 }
 
 void writeBytes(const std::string& name, const std::string& bytes)
 {
-    std::ofstream(name, std::ios::binary) << bytes;
+    testsupport::writeFileBytes(name, std::vector<uint8_t>(bytes.begin(), bytes.end()));
 }
 
 bool fileExists(const std::string& name)
@@ -378,15 +376,9 @@ KpImage randomImage(int width, int height, int depth, unsigned seed)
 // Pixels as ImageMagick reads them, one byte per sample.
 std::string readByPeer(const std::string& path, const char* layout)
 {
-    const std::string command = "/usr/bin/convert " + path + " -depth 8 " + layout + ":- 2>/dev/null";
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-    std::string bytes;
-    char block[4096];
-    std::size_t count;
-    while (pipe && (count = std::fread(block, 1, sizeof block, pipe.get())) > 0) {
-        bytes.append(block, count);
-    }
-    return bytes;
+    const std::vector<uint8_t> bytes =
+        testsupport::runCommand("/usr/bin/convert " + path + " -depth 8 " + layout + ":- 2>/dev/null");
+    return std::string(bytes.begin(), bytes.end());
 }
 
 // The 8-bit samples of an image: 1-bit pixels become 0 or 255.

@@ -4,12 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <sstream>
-#include <unistd.h>
 #include <stdexcept>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace testsupport {
 
@@ -124,6 +127,58 @@ bool fileExists(const std::string& fileName)
 {
     struct stat info;
     return stat(fileName.c_str(), &info) == 0;
+
+bool isExecutable(const std::string& path)
+{
+    return access(path.c_str(), X_OK) == 0;
+}
+
+std::vector<uint8_t> runCommand(const std::string& command, int* exitStatus)
+{
+    std::vector<uint8_t> output;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        throw std::runtime_error("cannot run " + command);
+    }
+    uint8_t chunk[65536];
+    std::size_t got;
+    while ((got = std::fread(chunk, 1, sizeof(chunk), pipe)) > 0) {
+        output.insert(output.end(), chunk, chunk + got);
+    }
+    const int status = pclose(pipe);
+    if (exitStatus != nullptr) {
+        *exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    return output;
+}
+
+std::vector<uint8_t> readFileBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes)
+{
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!out) {
+        throw std::runtime_error("cannot write " + path);
+    }
+}
+
+void expectKpException(const std::function<void()>& action, int code, const std::string& textEnd)
+{
+    try {
+        action();
+        ADD_FAILURE() << "nothing thrown, expected: " << textEnd;
+    } catch (const KpException& e) {
+        EXPECT_EQ(e.kpGetCode(), code) << e.what();
+        const std::string message = e.kpGetMessage();
+        EXPECT_TRUE(message.size() >= textEnd.size() &&
+                    message.compare(message.size() - textEnd.size(), textEnd.size(), textEnd) == 0)
+            << message;
+    }
 }
 
 } // namespace testsupport

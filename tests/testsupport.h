@@ -3,6 +3,7 @@
 
 #include "kpimage.h"
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -51,6 +52,20 @@ private:
 // The whole content of a file, or an empty string when it cannot be read.
 std::string readFile(const std::string& fileName);
 bool fileExists(const std::string& fileName);
+
+// True when path names an executable program (a peer used as an oracle).
+bool isExecutable(const std::string& path);
+// Runs a shell command and returns what it wrote to standard output;
+// *exitStatus (when given) receives its exit status.
+std::vector<uint8_t> runCommand(const std::string& command, int* exitStatus = nullptr);
+// The whole content of a file (empty when it cannot be read), and the
+// other way round.
+std::vector<uint8_t> readFileBytes(const std::string& path);
+void writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+
+// Runs action and records a test failure unless it raises a KpException
+// with this code and a message ending in textEnd.
+void expectKpException(const std::function<void()>& action, int code, const std::string& textEnd);
 
 } // namespace testsupport
 

@@ -202,6 +202,18 @@ void logInfoHeader(const BmpHeader& header)
     kpLogPrintf(log, 2, "Number of required colours is %d\n", static_cast<int>(header.importantColours));
 }
 
+// Stored rows are padded to a multiple of 4 bytes.
+int64_t storedRowBytes(int64_t width, int bits)
+{
+    return (width * bits + 31) / 32 * 4;
+}
+
+// 1-bit files load as depth 1, all others as colour.
+int32_t loadedDepthOf(int bits)
+{
+    return bits == 1 ? 1 : 24;
+}
+
 bool isSupportedBitCount(int bits)
 {
     return bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24;
@@ -238,6 +250,25 @@ void validateInfoHeader(const BmpHeader& header)
         KP_THROW(4, "<KpBMPImage::kpLoadImage()> Compression type " + std::to_string(header.compression) +
                         " does not apply to " + std::to_string(header.bits) + " bits per pixel.");
     }
+    KpImage::kpCheckedBufferSize(storedRowBytes(header.width, header.bits), header.height);
+    KpImage::kpCheckedBufferSize(KpImageHead::kpRowBytes(header.width, loadedDepthOf(header.bits)), header.height);
+}
+
+// A channel value of a few bits widened to 8 by repeating its bit
+// pattern (5 bits abcde become abcdeabc), so that 0 stays 0 and the
+// largest value becomes 255; wider values keep their top 8 bits.
+uint8_t scaleTo8Bits(uint32_t value, int bits)
+{
+    if (bits >= 8) {
+        return static_cast<uint8_t>(value >> (bits - 8));
+    }
+    uint32_t repeated = 0;
+    int filled = 0;
+    while (filled < 8) {
+        repeated = (repeated << bits) | value;
+        filled += bits;
+    }
+    return static_cast<uint8_t>(repeated >> (filled - 8));
 }
 
 // A channel mask must be one run of bits inside the 16-bit pixel.
@@ -257,9 +288,13 @@ BitField makeBitField(uint32_t mask)
         KP_THROW(4, "<KpBMPImage::kpLoadImage()> Unknown File Format. The bit-field masks of a 16-bit file "
                     "must be single runs of bits within 16 bits.");
     }
+    int bits = 0;
+    while ((maximum >> bits) != 0) {
+        ++bits;
+    }
     field.scaled.resize(maximum + 1);
     for (uint32_t value = 0; value <= maximum; ++value) {
-        field.scaled[value] = static_cast<uint8_t>((value * 255u + maximum / 2) / maximum);
+        field.scaled[value] = scaleTo8Bits(value, bits);
     }
     return field;
 }
@@ -452,12 +487,6 @@ uint8_t* allocatePixels(std::size_t size)
     return pixels;
 }
 
-// Stored rows are padded to a multiple of 4 bytes.
-int64_t storedRowBytes(int64_t width, int bits)
-{
-    return (width * bits + 31) / 32 * 4;
-}
-
 // Uncompressed rows, bottom-up: each stored row is read whole and
 // converted into its image row.
 void decodeRows(KpIOStream& stream, const BmpHeader& header, const RowContext& context, uint8_t* pixels,
@@ -618,6 +647,9 @@ void writeShort(KpIOStream& stream, uint16_t value)
 
 void writeBytes(KpIOStream& stream, const uint8_t* source, std::size_t n)
 {
+    if (n == 0) {
+        return;
+    }
     checkWritten(stream.kpWrite(reinterpret_cast<const char*>(source), static_cast<int>(n)));
 }
 
@@ -734,13 +766,12 @@ KpImage KpBMPImage::kpLoadImage(KpIOStream& stream)
     KpImageHead head;
     head.width = header.width;
     head.height = header.height;
-    head.depth = header.bits == 1 ? 1 : 24;
+    head.depth = loadedDepthOf(header.bits);
     head.xResolution = static_cast<float>(header.xResolution);
     head.yResolution = static_cast<float>(header.yResolution);
     head.resolutionInDpi = 1;
     head.reserved1 = header.bits == 1 ? 0 : 1;
     const int32_t bytesPerRow = KpImageHead::kpRowBytes(header.width, head.depth);
-    KpImage::kpCheckedBufferSize(storedRowBytes(header.width, header.bits), header.height);
     std::unique_ptr<uint8_t[]> pixels(
         allocatePixels(KpImage::kpCheckedBufferSize(bytesPerRow, header.height)));
 
