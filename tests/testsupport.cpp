@@ -127,6 +127,7 @@ bool fileExists(const std::string& fileName)
 {
     struct stat info;
     return stat(fileName.c_str(), &info) == 0;
+}
 
 bool isExecutable(const std::string& path)
 {
