@@ -6,6 +6,7 @@
 // lists and polylines on generated stroke pictures and on real photos.
 // The photos also check invariants of the result.
 #include "kpedgedetector.h"
+#include "kpedgeinput.h"
 #include "kpedgelinker.h"
 #include "testsupport.h"
 
@@ -358,7 +359,7 @@ protected:
     {
         KpImage input;
         input.kpLoadImage(photo.c_str());
-        return KpEdgeDetector().detectEdges(input);
+        return KpEdgeDetector().detectEdges(kpGrayForEdgeDetection(input));
     }
 
     std::vector<std::string> photos;
