@@ -213,7 +213,7 @@ double figure(const std::string& line, const std::string& name)
 
 int main(int argc, char* argv[])
 {
-    if (argc == 2 && std::strcmp(argv[1], "--baseline") == 0) {
+    if (argc >= 2 && std::strcmp(argv[1], "--baseline") == 0) {
         report({}, peakKilobytes());
         return 0;
     }
@@ -230,6 +230,11 @@ int main(int argc, char* argv[])
     std::vector<double> sizes;
     for (int i = 1; i < argc; ++i) {
         sizes.push_back(std::atof(argv[i]));
+        // Only the parent takes sizes: anything else must not start runs.
+        if (!(sizes.back() > 0.0)) {
+            std::fprintf(stderr, "usage: bench_pipeline [megapixels...]\n");
+            return 1;
+        }
     }
     if (sizes.empty()) {
         sizes = {1, 4, 12};

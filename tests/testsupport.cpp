@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <sstream>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -117,10 +116,8 @@ ScopedWorkingDir::~ScopedWorkingDir()
 
 std::string readFile(const std::string& fileName)
 {
-    std::ifstream file(fileName, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
+    const std::vector<uint8_t> bytes = readFileBytes(fileName);
+    return std::string(bytes.begin(), bytes.end());
 }
 
 bool fileExists(const std::string& fileName)
@@ -170,16 +167,7 @@ void writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes)
 
 void expectKpException(const std::function<void()>& action, int code, const std::string& textEnd)
 {
-    try {
-        action();
-        ADD_FAILURE() << "nothing thrown, expected: " << textEnd;
-    } catch (const KpException& e) {
-        EXPECT_EQ(e.kpGetCode(), code) << e.what();
-        const std::string message = e.kpGetMessage();
-        EXPECT_TRUE(message.size() >= textEnd.size() &&
-                    message.compare(message.size() - textEnd.size(), textEnd.size(), textEnd) == 0)
-            << message;
-    }
+    expectFailure(action, code, textEnd, std::string());
 }
 
 } // namespace testsupport
