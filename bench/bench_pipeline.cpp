@@ -98,7 +98,9 @@ void runDoVoda(const std::string& file)
         linker.traceEdges();
         trace = watch.lap();
         linker.fitSegments(2.0);
-        polylines = kppointlists::withoutDuplicates(linker.getSegmentLists()).size();
+        std::vector<PointList> distinct = linker.getSegmentLists();
+        kppointlists::removeDuplicates(distinct);
+        polylines = distinct.size();
         fit = watch.lap();
         linker.writeLines(file + "_output_line.txt");
         lines = watch.lap();

@@ -1,6 +1,7 @@
 #ifndef DOVODA_KPCHORD_H
 #define DOVODA_KPCHORD_H
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 

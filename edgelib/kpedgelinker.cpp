@@ -26,7 +26,7 @@ const int RING[8] = {0, 4, 3, 7, 2, 6, 1, 5};
 // A ring crossing count above this means three or more branches meet.
 const int32_t JUNCTION_CROSSINGS = 5;
 
-// Labels of the tracing state in pixelLabels.
+// The pixelLabels value of a stroke pixel not yet traced.
 const int32_t UNTRACED = 1;
 
 // Padding pair of the line file after a polyline's vertices.
@@ -142,7 +142,7 @@ int32_t KpEdgeLinker::traceEdges()
     labelEdgeLists();
     dumpLabels("ne.txt");
     orientLists();
-    edgeLists = kppointlists::withoutDuplicates(edgeLists);
+    kppointlists::removeDuplicates(edgeLists);
     return 1;
 }
 
@@ -151,7 +151,7 @@ bool KpEdgeLinker::markJunctions()
     junctionMask.assign(static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols), 0);
     for (int32_t row = 1; row + 1 < rows; ++row) {
         for (int32_t col = 1; col + 1 < cols; ++col) {
-            if (pixelLabels.get(row, col) != 1) {
+            if (pixelLabels.get(row, col) != UNTRACED) {
                 continue;
             }
             int32_t around[8];
@@ -315,7 +315,7 @@ std::vector<PointList> KpEdgeLinker::extractLines(double tolerance)
 {
     traceEdges();
     fitSegments(tolerance);
-    segmentLists = kppointlists::withoutDuplicates(segmentLists);
+    kppointlists::removeDuplicates(segmentLists);
     return segmentLists;
 }
 

@@ -1,8 +1,9 @@
 #include "kppointlists.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <unordered_map>
+#include <utility>
 
 namespace kppointlists {
 
@@ -22,25 +23,42 @@ uint64_t hashOf(const PointList& list)
 
 } // namespace
 
-std::vector<PointList> withoutDuplicates(const std::vector<PointList>& lists)
+void removeDuplicates(std::vector<PointList>& lists)
 {
-    std::vector<PointList> kept;
-    // Hash of a kept list -> indices into kept of the lists with that hash.
-    std::unordered_multimap<uint64_t, std::size_t> index;
-    index.reserve(lists.size());
-    for (const PointList& list : lists) {
-        const uint64_t hash = hashOf(list);
-        bool duplicate = false;
-        auto range = index.equal_range(hash);
-        for (auto it = range.first; it != range.second && !duplicate; ++it) {
-            duplicate = kept[it->second] == list;
+    // (hash, index) pairs sorted by hash, then by index: lists that may be
+    // equal stand together, each group in the lists' order.
+    std::vector<std::pair<uint64_t, std::size_t>> order(lists.size());
+    for (std::size_t i = 0; i < lists.size(); ++i) {
+        order[i] = {hashOf(lists[i]), i};
+    }
+    std::sort(order.begin(), order.end());
+    std::vector<bool> duplicate(lists.size(), false);
+    for (std::size_t groupStart = 0; groupStart < order.size();) {
+        std::size_t groupEnd = groupStart + 1;
+        while (groupEnd < order.size() && order[groupEnd].first == order[groupStart].first) {
+            ++groupEnd;
         }
-        if (!duplicate) {
-            index.emplace(hash, kept.size());
-            kept.push_back(list);
+        for (std::size_t later = groupStart + 1; later < groupEnd; ++later) {
+            for (std::size_t earlier = groupStart; earlier < later; ++earlier) {
+                const std::size_t kept = order[earlier].second;
+                if (!duplicate[kept] && lists[kept] == lists[order[later].second]) {
+                    duplicate[order[later].second] = true;
+                    break;
+                }
+            }
+        }
+        groupStart = groupEnd;
+    }
+    std::size_t next = 0;
+    for (std::size_t i = 0; i < lists.size(); ++i) {
+        if (!duplicate[i]) {
+            if (next != i) {
+                lists[next] = std::move(lists[i]);
+            }
+            ++next;
         }
     }
-    return kept;
+    lists.resize(next);
 }
 
 } // namespace kppointlists

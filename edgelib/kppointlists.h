@@ -8,10 +8,12 @@
 // Operations on arrays of point lists shared by tracing and fitting.
 namespace kppointlists {
 
-// The lists in order with every list dropped that equals an earlier one
-// point for point (same length, same points in the same order). Each
-// list is hashed once, so the cost grows with the total number of points.
-std::vector<PointList> withoutDuplicates(const std::vector<PointList>& lists);
+// Drops, in place and keeping the order of the others, every list that
+// equals an earlier one point for point (same length, same points in the
+// same order). Lists are compared only when their hashes agree, so the
+// cost grows with the total number of points, not with the square of the
+// number of lists.
+void removeDuplicates(std::vector<PointList>& lists);
 
 } // namespace kppointlists
 
