@@ -1,5 +1,6 @@
 #include "intmat.h"
 
+#include "kpblockwriter.h"
 #include "kplogger.h"
 
 #include <algorithm>
@@ -13,8 +14,7 @@ namespace {
 
 // The widest cell text, "-2147483648", and the cells formatted between
 // two checks of the room left in a block.
-constexpr std::size_t MAX_CELL_CHARS = 11;
-constexpr std::size_t BLOCK_BYTES = std::size_t(1) << 20;
+constexpr std::size_t MAX_CELL_CHARS = KpBlockWriter::MAX_DECIMAL_CHARS;
 constexpr int32_t CELLS_PER_CHECK = 4096;
 // Values whose "%3d" text is exactly three characters wide.
 constexpr int32_t NARROW_MIN = -99;
@@ -24,22 +24,12 @@ constexpr int32_t NARROW_MAX = 999;
 // wider when it needs more) at out and returns the end of the text.
 char* formatCell(char* out, int32_t value)
 {
-    char digits[MAX_CELL_CHARS];
-    char* const end = digits + MAX_CELL_CHARS;
-    char* first = end;
-    uint32_t magnitude = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
-    do {
-        *--first = static_cast<char>('0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude != 0);
-    if (value < 0) {
-        *--first = '-';
-    }
-    const std::size_t length = static_cast<std::size_t>(end - first);
+    char digits[KpBlockWriter::MAX_DECIMAL_CHARS];
+    const std::size_t length = static_cast<std::size_t>(KpBlockWriter::formatDecimal(digits, value) - digits);
     for (std::size_t pad = length; pad < 3; ++pad) {
         *out++ = ' ';
     }
-    std::memcpy(out, first, length);
+    std::memcpy(out, digits, length);
     return out + length;
 }
 
@@ -75,42 +65,6 @@ char* formatCells(char* out, const int32_t* cells, int32_t count)
     }
     return out;
 }
-
-struct FileCloser {
-    void operator()(FILE* file) const { std::fclose(file); }
-};
-
-// Collects text in a large block and writes it out whenever the room
-// left is too small for the next piece; remembers whether every write
-// succeeded.
-class BlockWriter {
-public:
-    explicit BlockWriter(FILE* file) : file(file), block(BLOCK_BYTES), end(block.data()) {}
-
-    char* room(std::size_t bytes)
-    {
-        if (static_cast<std::size_t>(block.data() + block.size() - end) < bytes) {
-            flush();
-        }
-        return end;
-    }
-    void advance(char* newEnd) { end = newEnd; }
-    bool flush()
-    {
-        const std::size_t used = static_cast<std::size_t>(end - block.data());
-        if (used != 0 && std::fwrite(block.data(), 1, used, file) != used) {
-            ok = false;
-        }
-        end = block.data();
-        return ok;
-    }
-
-private:
-    FILE* file;
-    std::vector<char> block;
-    char* end;
-    bool ok = true;
-};
 
 } // namespace
 
@@ -202,10 +156,7 @@ int32_t IntMat::clear()
 
 int32_t IntMat::writeText(std::string fileName) const
 {
-    std::unique_ptr<FILE, FileCloser> file(std::fopen(fileName.c_str(), "w+"));
-    bool written = file != nullptr;
-    if (written) {
-        BlockWriter writer(file.get());
+    const bool written = KpBlockWriter::writeTextFile(fileName, [this](KpBlockWriter& writer) {
         for (int32_t r = 0; r < m_row; ++r) {
             const int32_t* cells = m_data + static_cast<std::size_t>(r) * m_col;
             for (int32_t c = 0; c < m_col; c += CELLS_PER_CHECK) {
@@ -218,9 +169,7 @@ int32_t IntMat::writeText(std::string fileName) const
             out[1] = '\n';
             writer.advance(out + 2);
         }
-        written = writer.flush();
-        written = std::fclose(file.release()) == 0 && written;
-    }
+    });
     if (!written) {
         kpLogPrintf(KpLogger::kpGetInstance(), 3, "IntMat::writeText() could not write %s\n", fileName.c_str());
         return 0;

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <gtest/gtest.h>
 #include <iterator>
 #include <stdexcept>
 #include <sys/stat.h>
@@ -95,6 +94,34 @@ std::string makeTempDir()
         throw std::runtime_error("cannot create a temporary folder");
     }
     return pattern;
+}
+
+ScopedWorkingDir::ScopedWorkingDir() : folder(makeTempDir())
+{
+    char buffer[4096];
+    if (getcwd(buffer, sizeof buffer) == nullptr || chdir(folder.c_str()) != 0) {
+        throw std::runtime_error("cannot enter the temporary folder " + folder);
+    }
+    previous = buffer;
+}
+
+ScopedWorkingDir::~ScopedWorkingDir()
+{
+    if (chdir(previous.c_str()) != 0) {
+        std::abort();
+    }
+}
+
+std::string readFile(const std::string& fileName)
+{
+    const std::vector<uint8_t> bytes = readFileBytes(fileName);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+bool fileExists(const std::string& fileName)
+{
+    struct stat info;
+    return stat(fileName.c_str(), &info) == 0;
 }
 
 bool isExecutable(const std::string& path)

@@ -33,6 +33,26 @@ std::string corpusDir();
 // A fresh empty folder for one test's files.
 std::string makeTempDir();
 
+// Makes a fresh temporary folder the working directory for its lifetime
+// (for code that writes fixed-name files into the working directory) and
+// returns to the previous one on destruction.
+class ScopedWorkingDir {
+public:
+    ScopedWorkingDir();
+    ~ScopedWorkingDir();
+    ScopedWorkingDir(const ScopedWorkingDir&) = delete;
+    ScopedWorkingDir& operator=(const ScopedWorkingDir&) = delete;
+    const std::string& path() const { return folder; }
+
+private:
+    std::string previous;
+    std::string folder;
+};
+
+// The whole content of a file, or an empty string when it cannot be read.
+std::string readFile(const std::string& fileName);
+bool fileExists(const std::string& fileName);
+
 // True when path names an executable program (a peer used as an oracle).
 bool isExecutable(const std::string& path);
 // Runs a shell command and returns what it wrote to standard output;

@@ -1,0 +1,439 @@
+#include "kpedgelinker.h"
+
+#include "kpbitsperpixelconverter.h"
+#include "kpblockwriter.h"
+#include "kpchord.h"
+#include "kpfarthestpoint.h"
+#include "kppointlists.h"
+#include "kpskeleton.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// Neighbour offsets in stepping order: up, right, down, left, then the
+// diagonals up-left, up-right, down-right, down-left.
+const int32_t NEIGHBOUR_ROW[8] = {-1, 0, 1, 0, -1, -1, 1, 1};
+const int32_t NEIGHBOUR_COL[8] = {0, 1, 0, -1, -1, 1, 1, -1};
+
+// The ring of neighbour indices walked by the junction test: up, up-left,
+// left, down-left, down, down-right, right, up-right.
+const int RING[8] = {0, 4, 3, 7, 2, 6, 1, 5};
+
+// A ring crossing count above this means three or more branches meet.
+const int32_t JUNCTION_CROSSINGS = 5;
+
+// The pixelLabels value of a stroke pixel not yet traced.
+const int32_t UNTRACED = 1;
+
+// Padding pair of the line file after a polyline's vertices.
+const int32_t PADDING = -2;
+
+// The largest of a series of values offered in order, and the index of
+// its first occurrence; 0 at index 0 when no value is positive.
+struct RunningMaximum {
+    double maximum = 0.0;
+    int32_t index = 0;
+
+    void offer(double value, int32_t position)
+    {
+        if (value > maximum) {
+            maximum = value;
+            index = position;
+        }
+    }
+};
+
+// Calls visit(value) for every in-image 8-neighbour of (row, col).
+template <class Visit>
+void visitNeighbours(const IntMat& labels, int32_t rows, int32_t cols, int32_t row, int32_t col, Visit visit)
+{
+    for (int k = 0; k < 8; ++k) {
+        const int32_t r = row + NEIGHBOUR_ROW[k];
+        const int32_t c = col + NEIGHBOUR_COL[k];
+        if (r >= 0 && r < rows && c >= 0 && c < cols) {
+            visit(labels.get(r, c));
+        }
+    }
+}
+
+// Raster position of a point; lists start at the end that comes first.
+int64_t rasterKey(const point& p, int32_t cols)
+{
+    return (static_cast<int64_t>(p.row) - 1) * cols + p.col;
+}
+
+// Writes "row,col," as two "%d," texts.
+void writePair(KpBlockWriter& writer, int32_t row, int32_t col)
+{
+    char* out = writer.room(2 * KpBlockWriter::MAX_DECIMAL_CHARS + 2);
+    out = KpBlockWriter::formatDecimal(out, row);
+    *out++ = ',';
+    out = KpBlockWriter::formatDecimal(out, col);
+    *out++ = ',';
+    writer.advance(out);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------
+// Construction
+
+KpEdgeLinker::KpEdgeLinker(KpImage edgeImage)
+    : image(std::move(edgeImage)), rows(0), cols(0), stopCode(0), continueCode(1), junctionCode(2)
+{
+    prepareImage();
+}
+
+KpEdgeLinker::~KpEdgeLinker() = default;
+
+void KpEdgeLinker::prepareImage()
+{
+    image.kpSaveImage("ori.png");
+    if (image.kpGetDepth() != 1) {
+        if (image.kpGetDepth() == 24) {
+            image = KpBitsPerPixelConverter::kpDownscaleColor2Gray_average(image);
+        }
+        image = KpBitsPerPixelConverter::kpDownscaleGray2Binary_global(image, 127);
+        image.kpSaveImage("bin.png");
+        image = KpSkeleton::kpSkeletonize(image);
+    }
+    rows = image.kpGetHeight();
+    cols = image.kpGetWidth();
+    image.kpSaveImage("tmp.bmp");
+    pixelLabels.loadFromImage(image.kpReverseImage(), 255);
+    dumpLabels("test.txt");
+}
+
+void KpEdgeLinker::dumpLabels(const char* fileName) const
+{
+    if (pixelLabels.writeText(fileName) == 0) {
+        std::fprintf(stderr, "KpEdgeLinker: warning: could not write the diagnostic file %s\n", fileName);
+    }
+}
+
+// ---------------------------------------------------------------------
+// Tracing
+
+int32_t KpEdgeLinker::traceEdges()
+{
+    int32_t label = 1;
+    markJunctions();
+    for (int32_t row = 0; row < rows; ++row) {
+        for (int32_t col = 0; col < cols; ++col) {
+            if (pixelLabels.get(row, col) != UNTRACED) {
+                continue;
+            }
+            PointList list = traceFrom(row, col, label);
+            // Shorter lists are dropped; their pixels keep -label and so
+            // share the label of the next trace.
+            if (list.size() > 2) {
+                ++label;
+                edgeLists.push_back(std::move(list));
+            }
+        }
+    }
+    if (edgeLists.empty()) {
+        return -1;
+    }
+    labelEdgeLists();
+    dumpLabels("ne.txt");
+    orientLists();
+    kppointlists::removeDuplicates(edgeLists);
+    return 1;
+}
+
+bool KpEdgeLinker::markJunctions()
+{
+    junctionMask.assign(static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols), 0);
+    for (int32_t row = 1; row + 1 < rows; ++row) {
+        for (int32_t col = 1; col + 1 < cols; ++col) {
+            if (pixelLabels.get(row, col) != UNTRACED) {
+                continue;
+            }
+            int32_t around[8];
+            for (int k = 0; k < 8; ++k) {
+                around[k] = pixelLabels.get(row + NEIGHBOUR_ROW[RING[k]], col + NEIGHBOUR_COL[RING[k]]);
+            }
+            int32_t crossings = 0;
+            for (int k = 0; k < 8; ++k) {
+                crossings += std::abs(around[(k + 1) % 8] - around[k]);
+            }
+            if (crossings > JUNCTION_CROSSINGS) {
+                junctionRows.push_back(row);
+                junctionCols.push_back(col);
+                junctionMask[static_cast<std::size_t>(row) * cols + col] = 1;
+            }
+        }
+    }
+    return true;
+}
+
+PointList KpEdgeLinker::traceFrom(int32_t row, int32_t col, int32_t label)
+{
+    stopCode = 0;
+    continueCode = 1;
+    junctionCode = 2;
+    PointList list{point{row, col}};
+    pixelLabels.set(row, col, -label);
+    walk(list, row, col, label);
+    if (!isJunction(row, col)) {
+        std::reverse(list.begin(), list.end());
+        walk(list, row, col, label);
+    }
+    closeRing(list);
+    return list;
+}
+
+// Appends the pixels reached from (row, col) until no step is left or a
+// junction is reached, marking each with -label.
+void KpEdgeLinker::walk(PointList& list, int32_t row, int32_t col, int32_t label)
+{
+    int32_t nextRow = 0;
+    int32_t nextCol = 0;
+    int32_t status = nextPoint(row, col, label, nextRow, nextCol);
+    while (status != stopCode) {
+        list.push_back(point{nextRow, nextCol});
+        pixelLabels.set(nextRow, nextCol, -label);
+        if (status == junctionCode) {
+            return;
+        }
+        status = nextPoint(nextRow, nextCol, label, nextRow, nextCol);
+    }
+}
+
+// A list of four or more points whose ends touch is closed by repeating
+// its first point.
+void KpEdgeLinker::closeRing(PointList& list) const
+{
+    if (list.size() >= 4 && std::abs(list.front().row - list.back().row) <= 1 &&
+        std::abs(list.front().col - list.back().col) <= 1) {
+        list.push_back(list.front());
+    }
+}
+
+int32_t KpEdgeLinker::nextPoint(int32_t row, int32_t col, int32_t label, int32_t& nextRow, int32_t& nextCol)
+{
+    for (int k = 0; k < 8; ++k) {
+        const int32_t r = row + NEIGHBOUR_ROW[k];
+        const int32_t c = col + NEIGHBOUR_COL[k];
+        if (isInside(r, c) && isJunction(r, c) && pixelLabels.get(r, c) != -label) {
+            nextRow = r;
+            nextCol = c;
+            return junctionCode;
+        }
+    }
+    bool remembered = false;
+    for (int k = 0; k < 8; ++k) {
+        const int32_t r = row + NEIGHBOUR_ROW[k];
+        const int32_t c = col + NEIGHBOUR_COL[k];
+        if (!isInside(r, c) || pixelLabels.get(r, c) != UNTRACED) {
+            continue;
+        }
+        nextRow = r;
+        nextCol = c;
+        // The current pixel is the only neighbour of this trace: an
+        // ordinary step along the stroke.
+        if (countNeighbours(r, c, -label) < 2) {
+            return continueCode;
+        }
+        remembered = true;
+    }
+    if (remembered) {
+        return continueCode;
+    }
+    nextRow = 0;
+    nextCol = 0;
+    return stopCode;
+}
+
+bool KpEdgeLinker::isJunction(int32_t row, int32_t col) const
+{
+    return isInside(row, col) && !junctionMask.empty() &&
+           junctionMask[static_cast<std::size_t>(row) * cols + col] != 0;
+}
+
+std::vector<int32_t> KpEdgeLinker::neighbourValues(int32_t row, int32_t col) const
+{
+    std::vector<int32_t> values;
+    visitNeighbours(pixelLabels, rows, cols, row, col, [&values](int32_t value) { values.push_back(value); });
+    return values;
+}
+
+int32_t KpEdgeLinker::countNeighbours(int32_t row, int32_t col, int32_t value) const
+{
+    int32_t count = 0;
+    visitNeighbours(pixelLabels, rows, cols, row, col, [&count, value](int32_t v) { count += v == value; });
+    return count;
+}
+
+bool KpEdgeLinker::labelEdgeLists()
+{
+    pixelLabels.clear();
+    dumpLabels("reset.txt");
+    for (std::size_t i = 0; i < edgeLists.size(); ++i) {
+        for (const point& p : edgeLists[i]) {
+            pixelLabels.set(p.row, p.col, static_cast<int32_t>(i + 1));
+        }
+    }
+    dumpLabels("updated.txt");
+    return true;
+}
+
+void KpEdgeLinker::orientLists()
+{
+    for (PointList& list : edgeLists) {
+        if (rasterKey(list.front(), cols) > rasterKey(list.back(), cols)) {
+            std::reverse(list.begin(), list.end());
+        }
+    }
+}
+
+double KpEdgeLinker::contourDifference(const PointList& a, const PointList& b) const
+{
+    const std::size_t count = std::min(a.size(), b.size());
+    int64_t total = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        total += (static_cast<int64_t>(a[i].row) - b[i].row) + (static_cast<int64_t>(a[i].col) - b[i].col);
+    }
+    return static_cast<double>(total);
+}
+
+PointList KpEdgeLinker::reversePoints(PointList list) const
+{
+    std::reverse(list.begin(), list.end());
+    return list;
+}
+
+// ---------------------------------------------------------------------
+// Fitting
+
+std::vector<PointList> KpEdgeLinker::extractLines(double tolerance)
+{
+    traceEdges();
+    fitSegments(tolerance);
+    kppointlists::removeDuplicates(segmentLists);
+    return segmentLists;
+}
+
+void KpEdgeLinker::fitSegments(double tolerance)
+{
+    // A negative tolerance would split ranges of two points for ever.
+    if (!(tolerance >= 0.0)) {
+        tolerance = 0.0;
+    }
+    FitScratch scratch;
+    for (const PointList& list : edgeLists) {
+        segmentLists.push_back(fitPolyline(list, tolerance, scratch));
+    }
+}
+
+// Works forward from the first point: the range up to the last point is
+// cut back at its farthest point until it lies within tolerance, its end
+// becomes a vertex and the next range starts there. The farthest points
+// are those maxLineDeviation finds, looked up without a full scan.
+PointList KpEdgeLinker::fitPolyline(const PointList& list, double tolerance, FitScratch& scratch) const
+{
+    std::vector<int32_t>& xs = scratch.xs;
+    std::vector<int32_t>& ys = scratch.ys;
+    PointList polyline;
+    if (list.empty()) {
+        return polyline;
+    }
+    xs.clear();
+    ys.clear();
+    for (const point& p : list) {
+        ys.push_back(p.row);
+        xs.push_back(p.col);
+    }
+    scratch.finder.reset(xs, ys);
+    const int32_t n = static_cast<int32_t>(list.size());
+    int32_t first = 0;
+    int32_t last = n - 1;
+    polyline.push_back(point{ys[0], xs[0]});
+    while (first < last) {
+        double deviation = 0.0;
+        int32_t index = scratch.finder.farthest(first, last, deviation);
+        // The ends of a range lie on its chord, so a cut range keeps at
+        // least two points.
+        while (deviation > tolerance) {
+            last = first + index;
+            index = scratch.finder.farthest(first, last, deviation);
+        }
+        polyline.push_back(point{ys[last], xs[last]});
+        first = last;
+        last = n - 1;
+    }
+    return polyline;
+}
+
+bool KpEdgeLinker::maxLineDeviation(const std::vector<int32_t>& x, const std::vector<int32_t>& y, int32_t first,
+                                    int32_t last, double& maxDeviation, int32_t& index, double& chordLength,
+                                    double& totalSquared) const
+{
+    maxDeviation = 0.0;
+    index = 0;
+    chordLength = 0.0;
+    totalSquared = 0.0;
+    const int64_t count = static_cast<int64_t>(last) - first + 1;
+    if (count <= 0) {
+        std::fputs("Contour of length 0\n", stdout);
+        return false;
+    }
+    if (count == 1) {
+        std::fputs("Contour of length 1\n", stdout);
+        index = 1;
+        chordLength = 1.0;
+        return false;
+    }
+    const KpChord chord(x[first], y[first], x[last], y[last]);
+    chordLength = chord.divisor();
+    RunningMaximum farthest;
+    for (int32_t i = first; i <= last; ++i) {
+        const double deviation = chord.deviation(chord.measure(x[i], y[i]));
+        farthest.offer(deviation, i - first);
+        totalSquared += deviation * deviation;
+    }
+    maxDeviation = farthest.maximum;
+    index = farthest.index;
+    return true;
+}
+
+double KpEdgeLinker::maxValue(const std::vector<double>& values, double& maximum, int32_t& index) const
+{
+    RunningMaximum largest;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        largest.offer(values[i], static_cast<int32_t>(i));
+    }
+    maximum = largest.maximum;
+    index = largest.index;
+    return maximum;
+}
+
+// ---------------------------------------------------------------------
+// Output
+
+int32_t KpEdgeLinker::writeLines(std::string fileName) const
+{
+    std::size_t width = 0;
+    for (const PointList& polyline : segmentLists) {
+        width = std::max(width, polyline.size());
+    }
+    const bool written = KpBlockWriter::writeTextFile(fileName, [this, width](KpBlockWriter& writer) {
+        for (const PointList& polyline : segmentLists) {
+            for (const point& vertex : polyline) {
+                writePair(writer, vertex.row, vertex.col);
+            }
+            for (std::size_t i = polyline.size(); i < width; ++i) {
+                writePair(writer, PADDING, PADDING);
+            }
+            char* out = writer.room(1);
+            *out = '\n';
+            writer.advance(out + 1);
+        }
+    });
+    return written ? 1 : 0;
+}

@@ -1,0 +1,64 @@
+#include "kppointlists.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+
+namespace kppointlists {
+
+namespace {
+
+// 64-bit FNV-1a over the coordinates of the points in order.
+uint64_t hashOf(const PointList& list)
+{
+    const uint64_t prime = 1099511628211ULL;
+    uint64_t hash = 14695981039346656037ULL ^ list.size();
+    for (const point& p : list) {
+        hash = (hash ^ static_cast<uint32_t>(p.row)) * prime;
+        hash = (hash ^ static_cast<uint32_t>(p.col)) * prime;
+    }
+    return hash;
+}
+
+} // namespace
+
+void removeDuplicates(std::vector<PointList>& lists)
+{
+    // (hash, index) pairs sorted by hash, then by index: lists that may be
+    // equal stand together, each group in the lists' order.
+    std::vector<std::pair<uint64_t, std::size_t>> order(lists.size());
+    for (std::size_t i = 0; i < lists.size(); ++i) {
+        order[i] = {hashOf(lists[i]), i};
+    }
+    std::sort(order.begin(), order.end());
+    std::vector<bool> duplicate(lists.size(), false);
+    for (std::size_t groupStart = 0; groupStart < order.size();) {
+        std::size_t groupEnd = groupStart + 1;
+        while (groupEnd < order.size() && order[groupEnd].first == order[groupStart].first) {
+            ++groupEnd;
+        }
+        for (std::size_t later = groupStart + 1; later < groupEnd; ++later) {
+            for (std::size_t earlier = groupStart; earlier < later; ++earlier) {
+                const std::size_t kept = order[earlier].second;
+                if (!duplicate[kept] && lists[kept] == lists[order[later].second]) {
+                    duplicate[order[later].second] = true;
+                    break;
+                }
+            }
+        }
+        groupStart = groupEnd;
+    }
+    std::size_t next = 0;
+    for (std::size_t i = 0; i < lists.size(); ++i) {
+        if (!duplicate[i]) {
+            if (next != i) {
+                lists[next] = std::move(lists[i]);
+            }
+            ++next;
+        }
+    }
+    lists.resize(next);
+}
+
+} // namespace kppointlists

@@ -1,0 +1,20 @@
+#ifndef DOVODA_KPPOINTLISTS_H
+#define DOVODA_KPPOINTLISTS_H
+
+#include "point.h"
+
+#include <vector>
+
+// Operations on arrays of point lists shared by tracing and fitting.
+namespace kppointlists {
+
+// Drops, in place and keeping the order of the others, every list that
+// equals an earlier one point for point (same length, same points in the
+// same order). Lists are compared only when their hashes agree, so the
+// cost grows with the total number of points, not with the square of the
+// number of lists.
+void removeDuplicates(std::vector<PointList>& lists);
+
+} // namespace kppointlists
+
+#endif
