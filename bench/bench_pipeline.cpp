@@ -17,7 +17,6 @@
 #include "intmat.h"
 #include "kpbitsperpixelconverter.h"
 #include "kpedgedetector.h"
-#include "kpedgeinput.h"
 #include "kpedgelinker.h"
 #include "kppointlists.h"
 #include "kpskeleton.h"
@@ -83,9 +82,6 @@ void runDoVoda(const std::string& file)
     KpImage input;
     input.kpLoadImage(file.c_str());
     const double load = watch.lap();
-    if (input.kpGetDepth() != 8) {
-        input = kpGrayForEdgeDetection(input);
-    }
     KpImage edges = KpEdgeDetector().detectEdges(input);
     const double detect = watch.lap();
     edges.kpSaveImage((file + "_edge.png").c_str());

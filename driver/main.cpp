@@ -4,7 +4,6 @@
 // processes the three default test images. Colour and binary images are
 // made gray (channel average) before edge detection.
 #include "kpedgedetector.h"
-#include "kpedgeinput.h"
 #include "kpedgelinker.h"
 #include "kpimage.h"
 
@@ -46,10 +45,6 @@ void processImage(const std::string& inputName)
     const std::string lineName = inputName + "_output_line.txt";
     KpImage input;
     input.kpLoadImage(inputName.c_str(), nullptr);
-    // The detector reads gray pixels: colour and binary input is made gray first.
-    if (input.kpGetDepth() != 8) {
-        input = kpGrayForEdgeDetection(input);
-    }
     KpEdgeDetector detector;
     KpImage edges = detector.detectEdges(input);
     edges.kpSaveImage(edgeName.c_str(), nullptr);

@@ -1,5 +1,6 @@
 #include "kpedgedetector.h"
 
+#include "kpbitsperpixelconverter.h"
 #include "kpexception.h"
 
 #include <algorithm>
@@ -45,7 +46,7 @@ const int MAGNITUDE_LEVELS = std::numeric_limits<int16_t>::max() + 1;
 const int GROWTH_QUEUE_LENGTH = 200;
 
 const char* const DATA_IS_NULL = "<KpEdgeDetector::detectEdges()> Image Data is NULL!";
-const char* const GRAY_EXPECTED = "<KpEdgeDetector::detectEdges()> 8-bit gray image expected!";
+const char* const GRAY_EXPECTED = "<KpEdgeDetector::detectEdges()> Only 1, 8 and 24 bit images are supported!";
 
 // Rows of width cols kept for the last `slots` row indices.
 template <typename T>
@@ -406,11 +407,18 @@ void detectEdgesCore(const uint8_t* pixels, int rowBytes, int rows, int cols, fl
 }
 
 // The detector reads one byte per pixel.
-void checkGrayInput(const KpImage& input)
+// The gray image the detector reads for an input of another depth: a
+// binary image expanded (black 0, white 255), a colour image averaged over
+// its three channels.
+KpImage grayForDetection(const KpImage& input)
 {
-    if (input.kpGetDepth() != 8) {
-        KP_THROW(7, GRAY_EXPECTED);
+    if (input.kpGetDepth() == 1) {
+        return KpBitsPerPixelConverter::kpBinary2Gray(input);
     }
+    if (input.kpGetDepth() == 24) {
+        return KpBitsPerPixelConverter::kpDownscaleColor2Gray_average(input);
+    }
+    KP_THROW(7, GRAY_EXPECTED);
 }
 
 } // namespace
@@ -469,7 +477,9 @@ KpImage KpEdgeDetector::detectEdges(const KpImage& input) const
     if (input.kpGetData() == nullptr) {
         KP_THROW(5, DATA_IS_NULL);
     }
-    checkGrayInput(input);
+    if (input.kpGetDepth() != 8) {
+        return detectEdges(grayForDetection(input));
+    }
     const int width = input.kpGetWidth();
     const int height = input.kpGetHeight();
     KpImage result(width, height, 8);

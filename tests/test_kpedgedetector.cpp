@@ -1,6 +1,7 @@
 #include "kpedgedetector.h"
 
 #include "photolikeimage.h"
+#include "kpbitsperpixelconverter.h"
 #include "kpexception.h"
 #include "referenceedgedetector.h"
 #include "testsupport.h"
@@ -160,13 +161,44 @@ TEST(KpEdgeDetectorImages, FlatAndTinyImagesComeOutWhite)
     }
 }
 
+KpImage sixteenBitImage()
+{
+    KpImageHead head;
+    head.width = 4;
+    head.height = 4;
+    head.depth = 16;
+    return KpImage(new uint8_t[32](), head);
+}
+
+// Binary input is expanded to gray, colour input averaged over its
+// channels, before detection.
+TEST(KpEdgeDetectorImages, ConvertsBinaryAndColourInputFirst)
+{
+    const KpImage gray = benchsupport::makePhotoLikeImage(120, 90, 8, 5);
+    KpImage colour(120, 90, 24);
+    KpImage binary(120, 90, 1);
+    for (int y = 0; y < 90; ++y) {
+        for (int x = 0; x < 120; ++x) {
+            const uint8_t v = gray.kpGetPixelScale(x, y);
+            colour.kpSetPixel(x, y, v, static_cast<uint8_t>(v / 2), static_cast<uint8_t>(255 - v));
+            binary.kpSetPixel(x, y, v >= 128 ? 1 : 0);
+        }
+    }
+    const KpEdgeDetector detector;
+    EXPECT_EQ(pixelsOf(detector.detectEdges(colour)),
+              pixelsOf(detector.detectEdges(KpBitsPerPixelConverter::kpDownscaleColor2Gray_average(colour))));
+    EXPECT_EQ(pixelsOf(detector.detectEdges(binary)),
+              pixelsOf(detector.detectEdges(KpBitsPerPixelConverter::kpBinary2Gray(binary))));
+    const std::vector<uint8_t> binaryEdges = pixelsOf(detector.detectEdges(binary));
+    EXPECT_TRUE(std::count(binaryEdges.begin(), binaryEdges.end(), 0) > 0);
+}
+
 TEST(KpEdgeDetectorImages, RejectsImagesItCannotRead)
 {
     struct Case { const char* name; KpImage image; int code; };
     const Case cases[] = {
         {"no pixel data", KpImage(), 5},
-        {"1-bit", KpImage(16, 16, 1), 7},
-        {"24-bit", KpImage(16, 16, 24), 7},
+        {"16-bit", sixteenBitImage(), 7},
     };
     for (const Case& c : cases) {
         try {

@@ -6,7 +6,6 @@
 // lists and polylines on generated stroke pictures and on real photos.
 // The photos also check invariants of the result.
 #include "kpedgedetector.h"
-#include "kpedgeinput.h"
 #include "kpedgelinker.h"
 #include "testsupport.h"
 
@@ -359,7 +358,7 @@ protected:
     {
         KpImage input;
         input.kpLoadImage(photo.c_str());
-        return KpEdgeDetector().detectEdges(kpGrayForEdgeDetection(input));
+        return KpEdgeDetector().detectEdges(input);
     }
 
     std::vector<std::string> photos;

@@ -2,6 +2,8 @@
 
 #include "kpexception.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
