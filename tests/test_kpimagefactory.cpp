@@ -1,6 +1,7 @@
 #include "kpexception.h"
 #include "kpimagefactory.h"
 #include "kplogger.h"
+#include "kpsinglepageimage.h"
 #include "kppngimage.h"
 #include "testsupport.h"
 
@@ -21,11 +22,11 @@ namespace {
 // a 1 x 1 gray image whose value is the magic's length, and saves a
 // file holding the magic. When failing is set, every load and save
 // raises code 4.
-class FakeCodec : public KpBaseImage {
+class FakeCodec : public KpSinglePageImage {
 public:
     FakeCodec(const std::string& name, const std::string& extensions, int priority, const std::string& magicText,
               bool failing = false)
-        : KpBaseImage(name, extensions, priority), magic(magicText), fails(failing)
+        : KpSinglePageImage(name, extensions, priority, "FakeCodec"), magic(magicText), fails(failing)
     {
     }
 
@@ -50,16 +51,6 @@ public:
     }
     KpImage kpLoadImage(unsigned char*, int) override { return loaded(); }
     KpImage kpLoadImage(const char*) override { return loaded(); }
-    int kpGetTotalPages(const char*) override { return 1; }
-    int kpGetTotalPages(unsigned char*, int) override { return 1; }
-    KpImage kpLoadImageAtPage(unsigned char* buffer, int size, int page) override
-    {
-        return kpLoadSinglePage(buffer, size, page, "FakeCodec");
-    }
-    KpImage kpLoadImageAtPage(const char* fileName, int page) override
-    {
-        return kpLoadSinglePage(fileName, page, "FakeCodec");
-    }
 
 private:
     void failIfAsked() const

@@ -36,12 +36,6 @@ protected:
     // Stores the values (extensions lower-cased) and registers the codec.
     KpBaseImage(const std::string& name, const std::string& extensions, int priority);
 
-    // The page rule of a single-page format: page 0 or below raises code
-    // 15, a page beyond kpGetTotalPages raises code 8, otherwise the one
-    // image is loaded. className names the codec in the messages.
-    KpImage kpLoadSinglePage(const char* fileName, int page, const char* className);
-    KpImage kpLoadSinglePage(unsigned char* buffer, int size, int page, const char* className);
-
 private:
     std::string name;
     std::string extensions;

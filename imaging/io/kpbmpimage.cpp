@@ -845,7 +845,7 @@ void checkWritable(const KpImage& image)
 
 } // namespace
 
-KpBMPImage::KpBMPImage() : KpBaseImage("BMP", "bmp", 5) {}
+KpBMPImage::KpBMPImage() : KpSinglePageImage("BMP", "bmp", 5, "KpBMPImage") {}
 
 KpBMPImage::~KpBMPImage() = default;
 
@@ -951,22 +951,3 @@ void KpBMPImage::kpSaveImageToMem(KpImage& image, unsigned char** block, int* si
     *size = stream.kpGetSize();
 }
 
-int KpBMPImage::kpGetTotalPages(const char*)
-{
-    return 1;
-}
-
-int KpBMPImage::kpGetTotalPages(unsigned char*, int)
-{
-    return 1;
-}
-
-KpImage KpBMPImage::kpLoadImageAtPage(unsigned char* buffer, int size, int page)
-{
-    return kpLoadSinglePage(buffer, size, page, "KpBMPImage");
-}
-
-KpImage KpBMPImage::kpLoadImageAtPage(const char* fileName, int page)
-{
-    return kpLoadSinglePage(fileName, page, "KpBMPImage");
-}

@@ -1,7 +1,7 @@
 #ifndef DOVODA_KPBMPIMAGE_H
 #define DOVODA_KPBMPIMAGE_H
 
-#include "kpbaseimage.h"
+#include "kpsinglepageimage.h"
 #include "kpimagefactory.h"
 
 class KpIOStream;
@@ -18,7 +18,7 @@ class KpIOStream;
 // other bit count loads as depth 24.
 // Writing: depths 1, 8 (gray ramp palette) and 24, uncompressed, with a
 // 40-byte info header.
-class KpBMPImage : public KpBaseImage {
+class KpBMPImage : public KpSinglePageImage {
 public:
     static KpBMPImage* kpGetInstance();
     ~KpBMPImage() override;
@@ -28,10 +28,6 @@ public:
     void kpSaveImage(const char* fileName, KpImage& image) override;
     KpImage kpLoadImage(unsigned char* buffer, int size) override;
     KpImage kpLoadImage(const char* fileName) override;
-    int kpGetTotalPages(const char* fileName) override;
-    int kpGetTotalPages(unsigned char* buffer, int size) override;
-    KpImage kpLoadImageAtPage(unsigned char* buffer, int size, int page) override;
-    KpImage kpLoadImageAtPage(const char* fileName, int page) override;
 
     // The decoder: reads one bitmap from the stream's current position.
     KpImage kpLoadImage(KpIOStream& stream);

@@ -322,7 +322,7 @@ KpPNGImage* KpPNGImage::kpGetInstance()
     return kpCodecInstance<KpPNGImage>();
 }
 
-KpPNGImage::KpPNGImage() : KpBaseImage("PNG", "png", 5) {}
+KpPNGImage::KpPNGImage() : KpSinglePageImage("PNG", "png", 5, "KpPNGImage") {}
 
 KpPNGImage::~KpPNGImage() = default;
 
@@ -385,22 +385,3 @@ void KpPNGImage::kpSaveImage(const char*, KpImage&, int)
     KP_THROW(3, "<KpPNGImage::kpSaveImage(compression_type)> Not Yet Implemented!");
 }
 
-int KpPNGImage::kpGetTotalPages(const char*)
-{
-    return 1;
-}
-
-int KpPNGImage::kpGetTotalPages(unsigned char*, int)
-{
-    return 1;
-}
-
-KpImage KpPNGImage::kpLoadImageAtPage(unsigned char* buffer, int size, int page)
-{
-    return kpLoadSinglePage(buffer, size, page, "KpPNGImage");
-}
-
-KpImage KpPNGImage::kpLoadImageAtPage(const char* fileName, int page)
-{
-    return kpLoadSinglePage(fileName, page, "KpPNGImage");
-}

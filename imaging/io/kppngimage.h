@@ -1,14 +1,14 @@
 #ifndef DOVODA_KPPNGIMAGE_H
 #define DOVODA_KPPNGIMAGE_H
 
-#include "kpbaseimage.h"
+#include "kpsinglepageimage.h"
 #include "kpimagefactory.h"
 
 // PNG through libpng: 1-bit gray, 8-bit gray and 24-bit RGB images.
 // Loading strips 16-bit samples to their high byte, scales 2- and 4-bit
 // gray to 8 bits and expands palettes to RGB; images with an alpha
 // channel (or a palette with transparency) are refused. Single-page.
-class KpPNGImage : public KpBaseImage {
+class KpPNGImage : public KpSinglePageImage {
 public:
     static KpPNGImage* kpGetInstance();
     ~KpPNGImage() override;
@@ -21,10 +21,6 @@ public:
     void kpSaveImage(const char* fileName, KpImage& image, int compressionType);
     KpImage kpLoadImage(unsigned char* buffer, int size) override;
     KpImage kpLoadImage(const char* fileName) override;
-    int kpGetTotalPages(const char* fileName) override;
-    int kpGetTotalPages(unsigned char* buffer, int size) override;
-    KpImage kpLoadImageAtPage(unsigned char* buffer, int size, int page) override;
-    KpImage kpLoadImageAtPage(const char* fileName, int page) override;
 
 private:
     KpPNGImage();
