@@ -22,57 +22,55 @@ int KpIOStream::kpMachineByteOrder()
     return first == 1 ? 0 : 1;
 }
 
-bool KpIOStream::readOrdered(unsigned char* bytes, int n, int order)
+void KpIOStream::readOrdered(unsigned char* bytes, int n, int order)
 {
     if (kpRead(reinterpret_cast<char*>(bytes), n) <= 0) {
         std::fill(bytes, bytes + n, 0);
         readFailed = true;
-        return false;
+        return;
     }
     if (order != byteOrder) {
         std::reverse(bytes, bytes + n);
     }
-    return true;
 }
 
-int KpIOStream::writeOrdered(unsigned char* bytes, int n, int order)
+template <typename Number> Number KpIOStream::readNumber(int order)
 {
-    if (order != byteOrder) {
-        std::reverse(bytes, bytes + n);
-    }
-    return kpWrite(reinterpret_cast<const char*>(bytes), n);
+    unsigned char bytes[sizeof(Number)];
+    readOrdered(bytes, sizeof bytes, order);
+    Number value;
+    std::memcpy(&value, bytes, sizeof value);
+    return value;
 }
 
 int32_t KpIOStream::kpReadInt(int order)
 {
-    unsigned char bytes[sizeof(int32_t)];
-    readOrdered(bytes, sizeof bytes, order);
-    int32_t value;
-    std::memcpy(&value, bytes, sizeof value);
-    return value;
+    return readNumber<int32_t>(order);
 }
 
 int16_t KpIOStream::kpReadShort(int order)
 {
-    unsigned char bytes[sizeof(int16_t)];
-    readOrdered(bytes, sizeof bytes, order);
-    int16_t value;
-    std::memcpy(&value, bytes, sizeof value);
-    return value;
+    return readNumber<int16_t>(order);
+}
+
+template <typename Number> int KpIOStream::writeNumber(Number value, int order)
+{
+    unsigned char bytes[sizeof(Number)];
+    std::memcpy(bytes, &value, sizeof bytes);
+    if (order != byteOrder) {
+        std::reverse(bytes, bytes + sizeof bytes);
+    }
+    return kpWrite(reinterpret_cast<const char*>(bytes), sizeof bytes);
 }
 
 int KpIOStream::kpWriteInt(int32_t value, int order)
 {
-    unsigned char bytes[sizeof(int32_t)];
-    std::memcpy(bytes, &value, sizeof bytes);
-    return writeOrdered(bytes, sizeof bytes, order);
+    return writeNumber(value, order);
 }
 
 int KpIOStream::kpWriteShort(int16_t value, int order)
 {
-    unsigned char bytes[sizeof(int16_t)];
-    std::memcpy(bytes, &value, sizeof bytes);
-    return writeOrdered(bytes, sizeof bytes, order);
+    return writeNumber(value, order);
 }
 
 std::string KpIOStream::kpReadLine()

@@ -45,10 +45,11 @@ protected:
     bool readFailed = false;
 
 private:
-    // Reads n raw bytes in the requested order; false (bytes zeroed, flag
-    // set) on a short read.
-    bool readOrdered(unsigned char* bytes, int n, int order);
-    int writeOrdered(unsigned char* bytes, int n, int order);
+    // Reads n raw bytes in the requested order; on a short read the bytes
+    // are zero and the flag is set.
+    void readOrdered(unsigned char* bytes, int n, int order);
+    template <typename Number> Number readNumber(int order);
+    template <typename Number> int writeNumber(Number value, int order);
 };
 
 #endif
