@@ -92,6 +92,8 @@ void BM_SaveRegistry(benchmark::State& state, const std::string& extension)
 
 BENCHMARK_CAPTURE(BM_LoadRegistry, png, std::string(".png"))->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_SaveRegistry, png, std::string(".png"))->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_LoadRegistry, bmp, std::string(".bmp"))->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_SaveRegistry, bmp, std::string(".bmp"))->Unit(benchmark::kMillisecond);
 
 #ifdef DOVODA_HAVE_OPENCV
 cv::Mat sampleMat()
@@ -131,6 +133,8 @@ BENCHMARK_CAPTURE(BM_SaveOpenCV, png_defaults, std::string(".png"), std::vector<
 BENCHMARK_CAPTURE(BM_SaveOpenCV, png_level6, std::string(".png"),
                   std::vector<int>{cv::IMWRITE_PNG_COMPRESSION, 6})
     ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_LoadOpenCV, bmp, std::string(".bmp"))->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_SaveOpenCV, bmp, std::string(".bmp"), std::vector<int>())->Unit(benchmark::kMillisecond);
 #endif
 
 } // namespace

@@ -6,10 +6,10 @@
 
 #include <csignal>
 #include <cstdlib>
-#include <cstring>
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -166,6 +166,36 @@ TEST(KpBMPImage, ColourFileRowsArePaddedBottomUpAndBlueFirst)
 
     // Our writer lays the same image out byte for byte the same way.
     EXPECT_EQ(savedToMemory(image), file);
+}
+
+TEST(KpBMPImage, ColourRowsOfEveryWidthSwapTheirOuterBytes)
+{
+    // Widths around the 16-pixel blocks of the fast row conversion, and
+    // an image written in several pieces; the stored bytes are checked
+    // against the rule written out plainly.
+    const std::pair<int, int> sizes[] = {{1, 3}, {2, 3}, {17, 3}, {18, 3}, {19, 3}, {33, 3},
+                                         {34, 3}, {50, 3}, {101, 3}, {300, 400}};
+    for (const auto& size : sizes) {
+        const int width = size.first;
+        const int height = size.second;
+        SCOPED_TRACE(width);
+        KpImage image(width, height, 24);
+        for (std::size_t i = 0; i < image.kpGetImageSize(); ++i) {
+            image.kpGetData()[i] = static_cast<uint8_t>(i * 131 + i / 7 + width);
+        }
+        const Bytes file = savedToMemory(image);
+        const std::size_t stride = (3 * std::size_t(width) + 3) / 4 * 4;
+        ASSERT_EQ(file.size(), 54 + height * stride);
+        for (int y = 0; y < height; ++y) {
+            const uint8_t* stored = file.data() + 54 + std::size_t(height - 1 - y) * stride;
+            for (int x = 0; x < width; ++x) {
+                uint8_t r, g, b;
+                image.kpGetPixel(x, y, &r, &g, &b);
+                ASSERT_EQ(Bytes(stored + 3 * x, stored + 3 * x + 3), Bytes({b, g, r})) << x << "," << y;
+            }
+        }
+        EXPECT_EQ(pixelsOf(load(file)), pixelsOf(image));
+    }
 }
 
 TEST(KpBMPImage, GrayImageSavesWithRampPaletteAndLoadsAsColour)
@@ -501,6 +531,21 @@ TEST(KpBMPImage, FailedWritesAreErrors)
         close(fds[1]);
     }
     std::signal(SIGPIPE, SIG_DFL);
+
+    // A regular file that cannot grow is removed, not left half-written.
+    struct rlimit limit;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
+    const struct rlimit small = {4096, limit.rlim_max};
+    const std::string path = testsupport::makeTempDir() + "/limited.bmp";
+    KpImage large(300, 300, 24);
+    std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    expectKpException([&] { codec()->kpSaveImage(path.c_str(), large); }, 4, "(disk full or stream closed).");
+    setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, SIG_DFL);
+    EXPECT_TRUE(testsupport::readFileBytes(path).empty());
+    EXPECT_NE(access(path.c_str(), F_OK), 0);
+
     KpImage empty;
     expectKpException([&] { savedToMemory(empty); }, 5, "<KpBMPImage::kpSaveImage()> Image Data is NULL!");
 }
@@ -536,7 +581,7 @@ TEST(KpBMPImage, PeerFilesLoadAsThePeerDecodesThem)
         {"8 bits, run-length", "-size 23x9 plasma:fractal -colors 40 -type palette -compress RLE", "", 8, 1},
         {"8 bits, run-length, old header", "-size 21x4 gradient:red-blue -colors 30 -type palette -compress RLE",
          "bmp3:", 8, 1},
-        {"24 bits", "-size 13x7 plasma:fractal -type truecolor", "", 24, 0},
+        {"24 bits", "-size 61x7 plasma:fractal -type truecolor", "", 24, 0},
         {"24 bits, old header, width 1", "-size 1x5 plasma:fractal -type truecolor", "bmp3:", 24, 0},
         {"16 bits, 5-5-5", "-size 11x3 plasma:fractal -define bmp:subtype=RGB555", "", 16, 3},
         {"16 bits, 5-6-5", "-size 11x3 plasma:fractal -define bmp:subtype=RGB565", "", 16, 3},

@@ -14,7 +14,15 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 namespace {
 
@@ -42,6 +50,8 @@ const int SKIP_CHUNK_BYTES = 4096;
 // Compressed data is read in pieces of this size, so that a header that
 // claims more data than the file holds fails before much is allocated.
 const std::size_t COMPRESSED_CHUNK_BYTES = 1 << 20;
+// Encoded rows are written in pieces of about this size.
+const std::size_t WRITE_CHUNK_BYTES = 1 << 18;
 
 const char* const UNKNOWN_FORMAT = "<KpBMPImage::kpLoadImage()> Unknown File Format";
 const char* const NOT_POSITIVE =
@@ -373,7 +383,7 @@ void skipToPixelData(KpIOStream& stream, const BmpHeader& header, uint64_t posit
     skipBytes(stream, header.dataOffset - position);
 }
 
-// Reads everything in front of the pixel data and returns the decoding
+// Reads everything in front of the pixel data and fills the decoding
 // context.
 void readHeadersAndPalette(KpIOStream& stream, BmpHeader& header, RowContext& context)
 {
@@ -451,15 +461,86 @@ void expandBitFieldRow(const uint8_t* stored, uint8_t* row, const RowContext& co
     }
 }
 
-// Blue, green, red becomes red, green, blue.
+#if defined(__SSE2__)
+// Byte masks of the three ways a 16-byte piece of a colour row can start
+// relative to its pixels: lanes that keep their byte, lanes that take
+// the byte two places after, lanes that take the byte two places before.
+struct SwapMasks {
+    __m128i keep[3];
+    __m128i fromNext[3];
+    __m128i fromPrevious[3];
+};
+
+SwapMasks makeSwapMasks()
+{
+    SwapMasks masks;
+    for (int phase = 0; phase < 3; ++phase) {
+        alignas(16) uint8_t keep[16], fromNext[16], fromPrevious[16];
+        for (int lane = 0; lane < 16; ++lane) {
+            const int place = (phase + lane) % 3;
+            keep[lane] = place == 1 ? 0xFF : 0;
+            fromNext[lane] = place == 0 ? 0xFF : 0;
+            fromPrevious[lane] = place == 2 ? 0xFF : 0;
+        }
+        masks.keep[phase] = _mm_load_si128(reinterpret_cast<const __m128i*>(keep));
+        masks.fromNext[phase] = _mm_load_si128(reinterpret_cast<const __m128i*>(fromNext));
+        masks.fromPrevious[phase] = _mm_load_si128(reinterpret_cast<const __m128i*>(fromPrevious));
+    }
+    return masks;
+}
+
+// Swaps the outer bytes of the pixels from pixel 1 on, 16 pixels (three
+// 16-byte pieces) at a time, as long as every load stays inside the row.
+// Returns the first pixel left to do; pixel 0 is left too.
+int32_t swapRedBlueBlocks(const uint8_t* source, uint8_t* target, int32_t width)
+{
+    static const SwapMasks masks = makeSwapMasks();
+    const int64_t bytes = 3 * static_cast<int64_t>(width);
+    const int64_t blockBytes = 48;
+    int64_t start = 3;
+    for (; start + blockBytes + 2 <= bytes; start += blockBytes) {
+        for (int piece = 0; piece < 3; ++piece) {
+            const int64_t at = start + 16 * piece;
+            const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + at));
+            const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + at + 2));
+            const __m128i previous = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + at - 2));
+            const __m128i swapped =
+                _mm_or_si128(_mm_and_si128(here, masks.keep[piece]),
+                             _mm_or_si128(_mm_and_si128(next, masks.fromNext[piece]),
+                                          _mm_and_si128(previous, masks.fromPrevious[piece])));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(target + at), swapped);
+        }
+    }
+    return static_cast<int32_t>(start / 3);
+}
+#endif
+
+inline void swapPixel(const uint8_t* source, uint8_t* target)
+{
+    target[0] = source[2];
+    target[1] = source[1];
+    target[2] = source[0];
+}
+
+// Red, green, blue becomes blue, green, red and the other way round.
+// source and target do not overlap.
+void swapRedBlue(const uint8_t* source, uint8_t* target, int32_t width)
+{
+    int32_t x = 0;
+#if defined(__SSE2__)
+    if (width > 0) {
+        swapPixel(source, target);
+        x = swapRedBlueBlocks(source, target, width);
+    }
+#endif
+    for (; x < width; ++x) {
+        swapPixel(source + 3 * x, target + 3 * x);
+    }
+}
+
 void swapColourRow(const uint8_t* stored, uint8_t* row, const RowContext& context)
 {
-    const int32_t width = context.width;
-    for (int32_t x = 0; x < width; ++x) {
-        row[3 * x] = stored[3 * x + 2];
-        row[3 * x + 1] = stored[3 * x + 1];
-        row[3 * x + 2] = stored[3 * x];
-    }
+    swapRedBlue(stored, row, context.width);
 }
 
 RowConverter rowConverterOf(int bits)
@@ -478,12 +559,32 @@ RowConverter rowConverterOf(int bits)
     }
 }
 
+// A fresh buffer is filled once, row by row; on Linux a large one costs
+// a page fault per 4 KiB page unless it is backed by huge pages, so it
+// asks for them (a hint the system may ignore).
+void adviseHugePages(uint8_t* buffer, std::size_t size)
+{
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    const uintptr_t hugePage = uintptr_t(2) << 20;
+    if (size < 4 * hugePage) {
+        return;
+    }
+    const uintptr_t begin = (reinterpret_cast<uintptr_t>(buffer) + hugePage - 1) & ~(hugePage - 1);
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(buffer) + size) & ~(hugePage - 1);
+    madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+    (void)buffer;
+    (void)size;
+#endif
+}
+
 uint8_t* allocatePixels(std::size_t size)
 {
     uint8_t* pixels = new (std::nothrow) uint8_t[size];
     if (pixels == nullptr) {
         KP_THROW(13, NO_PIXEL_MEMORY);
     }
+    adviseHugePages(pixels, size);
     return pixels;
 }
 
@@ -693,26 +794,39 @@ void writePalette(KpIOStream& stream, int32_t depth)
 }
 
 // Image rows from the last to the first, each followed by zero padding;
-// colour rows as blue, green, red.
+// colour rows as blue, green, red. Rows are gathered into pieces of
+// about WRITE_CHUNK_BYTES, one write each.
 void writeRows(KpIOStream& stream, const KpImage& image, std::size_t stride)
 {
     const int32_t width = image.kpGetWidth();
     const std::size_t rowBytes = static_cast<std::size_t>(image.kpGetBytesPerRow());
     const bool colour = image.kpGetDepth() == 24;
-    std::vector<uint8_t> stored(stride, 0);
-    uint8_t* out = stored.data();
+    const std::size_t rowsPerChunk = std::max<std::size_t>(1, WRITE_CHUNK_BYTES / stride);
+    std::vector<uint8_t> chunk(stride * std::min<std::size_t>(rowsPerChunk, std::size_t(image.kpGetHeight())), 0);
+    std::size_t filled = 0;
     for (int32_t y = image.kpGetHeight() - 1; y >= 0; --y) {
         const uint8_t* row = image.kpGetData() + std::size_t(y) * rowBytes;
+        uint8_t* out = chunk.data() + filled;
         if (colour) {
-            for (int32_t x = 0; x < width; ++x) {
-                out[3 * x] = row[3 * x + 2];
-                out[3 * x + 1] = row[3 * x + 1];
-                out[3 * x + 2] = row[3 * x];
-            }
+            swapRedBlue(row, out, width);
         } else {
             std::memcpy(out, row, rowBytes);
         }
-        writeBytes(stream, out, stride);
+        filled += stride;
+        if (filled == chunk.size() || y == 0) {
+            writeBytes(stream, chunk.data(), filled);
+            filled = 0;
+        }
+    }
+}
+
+// A file left half-written by a failed save is removed; devices and
+// pipes are not files of ours.
+void removePartialFile(const char* fileName)
+{
+    struct stat info;
+    if (stat(fileName, &info) == 0 && S_ISREG(info.st_mode)) {
+        std::remove(fileName);
     }
 }
 
@@ -811,10 +925,16 @@ void KpBMPImage::kpSaveImage(const char* fileName, KpImage& image)
 {
     checkWritable(image);
     KpFileBasedIO stream(fileName, "wb");
-    kpSaveImage(stream, image);
-    if (!stream.kpCloseStream()) {
-        KP_THROW(4, std::string("<KpBMPImage::kpSaveImage()> Could not finish writing ") + fileName +
-                        " (disk full or stream closed).");
+    try {
+        kpSaveImage(stream, image);
+        if (!stream.kpCloseStream()) {
+            KP_THROW(4, std::string("<KpBMPImage::kpSaveImage()> Could not finish writing ") + fileName +
+                            " (disk full or stream closed).");
+        }
+    } catch (...) {
+        stream.kpCloseStream();
+        removePartialFile(fileName);
+        throw;
     }
 }
 
