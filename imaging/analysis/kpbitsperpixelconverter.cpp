@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstring>
+#include <new>
 #include <vector>
 
 namespace {
@@ -32,14 +33,23 @@ const BytePatterns& grayPatterns()
 }
 
 // A new image of the source's size and resolution fields at depth, with
-// a buffer of its own (its size checked by the record).
+// a buffer of its own (its size checked by the record) left unfilled:
+// every conversion writes each byte of every row.
 KpImage resultLike(const KpImage& source, int32_t depth)
 {
-    KpImage result;
-    result.kpSetHeader(source.kpGetWidth(), source.kpGetHeight(), depth, source.kpGetXResolution(),
-                       source.kpGetYResolution(), source.kpIsResolutionInDpi());
-    result.kpAllocateImage();
-    return result;
+    KpImageHead head;
+    head.width = source.kpGetWidth();
+    head.height = source.kpGetHeight();
+    head.depth = depth;
+    head.xResolution = source.kpGetXResolution();
+    head.yResolution = source.kpGetYResolution();
+    head.resolutionInDpi = source.kpIsResolutionInDpi() ? 1 : 0;
+    const std::size_t size = KpImage::kpCheckedBufferSize(KpImageHead::kpRowBytes(head.width, depth), head.height);
+    uint8_t* buffer = new (std::nothrow) uint8_t[size];
+    if (buffer == nullptr) {
+        KP_THROW(13, "Error Allocating Image Data memory");
+    }
+    return KpImage(buffer, head);
 }
 
 const uint8_t* rowOf(const KpImage& image, int32_t y)
