@@ -16,7 +16,6 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <map>
 #include <string>
 #include <unistd.h>
 
@@ -254,55 +253,14 @@ BENCHMARK(BM_OpenCvGuoHall_blobs)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_IntMatWriteText_file)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_IntMatWriteText_devnull)->Unit(benchmark::kMillisecond);
 
-// Prints as usual and keeps each run's processor time per iteration for
-// the ratios.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-                milliseconds[run.benchmark_name()] = run.GetAdjustedCPUTime();
-            }
-        }
-    }
-
-    // Our thinning against the faster peer variant on each image.
-    void printRatios() const
-    {
-        for (const char* image : {"strokes", "blobs"}) {
-            const double ours = timeOf(std::string("BM_Skeletonize_") + image);
-            const double zhangSuen = timeOf(std::string("BM_OpenCvZhangSuen_") + image);
-            const double guoHall = timeOf(std::string("BM_OpenCvGuoHall_") + image);
-            if (ours > 0 && zhangSuen > 0 && guoHall > 0) {
-                std::printf("thinning %s: ours / ZhangSuen = %.3f, ours / GuoHall = %.3f, ours / faster = %.3f\n", image,
-                            ours / zhangSuen, ours / guoHall, ours / std::min(zhangSuen, guoHall));
-            }
-        }
-    }
-
-private:
-    double timeOf(const std::string& name) const
-    {
-        const auto found = milliseconds.find(name);
-        return found == milliseconds.end() ? 0.0 : found->second;
-    }
-
-    std::map<std::string, double> milliseconds;
-};
-
 } // namespace
 
 int main(int argc, char** argv)
 {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 1;
-    }
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.printRatios();
-    benchmark::Shutdown();
-    return 0;
+    // Our thinning against each peer variant on each image.
+    return benchsupport::runBenchmarks(argc, argv,
+                                       {{"BM_Skeletonize_strokes", "BM_OpenCvZhangSuen_strokes"},
+                                        {"BM_Skeletonize_strokes", "BM_OpenCvGuoHall_strokes"},
+                                        {"BM_Skeletonize_blobs", "BM_OpenCvZhangSuen_blobs"},
+                                        {"BM_Skeletonize_blobs", "BM_OpenCvGuoHall_blobs"}});
 }

@@ -21,14 +21,15 @@ std::atomic<std::size_t> heapNow{0};
 std::atomic<std::size_t> heapBase{0};
 std::atomic<std::size_t> heapPeak{0};
 
-// Records real times by benchmark name while printing as usual.
+// Records processor times by benchmark name while printing as usual
+// (every benchmark runs on one thread; the machine may be shared).
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override
     {
         for (const Run& run : runs) {
             if (run.run_type == Run::RT_Iteration && run.aggregate_name.empty()) {
-                times[run.benchmark_name()] = run.GetAdjustedRealTime();
+                times[run.benchmark_name()] = run.GetAdjustedCPUTime();
             }
         }
         ConsoleReporter::ReportRuns(runs);

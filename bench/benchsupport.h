@@ -18,7 +18,7 @@ void resetPeakHeap();
 std::size_t peakHeapBytes();
 
 // Runs the registered benchmarks, then prints "ratio A / B" for each pair
-// of benchmark names (real time, measured in this same run).
+// of benchmark names (processor time, measured in this same run).
 int runBenchmarks(int argc, char** argv, const std::vector<std::pair<std::string, std::string>>& ratios);
 
 } // namespace benchsupport
