@@ -29,7 +29,7 @@ public:
     {
         for (const Run& run : runs) {
             if (run.run_type == Run::RT_Iteration && run.aggregate_name.empty()) {
-                times[run.benchmark_name()] = run.GetAdjustedCPUTime();
+                times[run.run_name.function_name] = run.GetAdjustedCPUTime();
             }
         }
         ConsoleReporter::ReportRuns(runs);
