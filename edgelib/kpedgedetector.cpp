@@ -1,12 +1,14 @@
 #include "kpedgedetector.h"
 
 #include "kpbitsperpixelconverter.h"
+#include "kpbuffermemory.h"
 #include "kpexception.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <vector>
 
 #ifdef __SSE2__
@@ -397,12 +399,14 @@ void detectEdgesCore(const uint8_t* pixels, int rowBytes, int rows, int cols, fl
 {
     const KpEdgeDetector::Kernel kernel = KpEdgeDetector::gaussianKernel(sigma);
     const std::size_t count = static_cast<std::size_t>(rows) * cols;
-    std::vector<int16_t> magnitude(count);
+    std::unique_ptr<int16_t[]> magnitude(new int16_t[count]);
+    kpAdviseHugePages(reinterpret_cast<uint8_t*>(magnitude.get()), count * sizeof(int16_t));
+    std::fill(magnitude.get(), magnitude.get() + count, int16_t(0));
     std::vector<uint32_t> histogram(MAGNITUDE_LEVELS, 0);
     const int maxMagnitude =
-        GradientStream(pixels, rowBytes, rows, cols, kernel, magnitude.data(), edges, histogram.data()).run();
+        GradientStream(pixels, rowBytes, rows, cols, kernel, magnitude.get(), edges, histogram.data()).run();
     const int high = KpEdgeDetector::highThreshold(histogram.data(), maxMagnitude, highFraction);
-    growEdges(edges, magnitude.data(), rows, cols, high, KpEdgeDetector::lowThreshold(high, lowRatio));
+    growEdges(edges, magnitude.get(), rows, cols, high, KpEdgeDetector::lowThreshold(high, lowRatio));
     whitenNonEdges(edges, count);
 }
 

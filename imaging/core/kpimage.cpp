@@ -1,5 +1,6 @@
 #include "kpimage.h"
 
+#include "kpbuffermemory.h"
 #include "kpexception.h"
 #include "kpimagefactory.h"
 
@@ -22,6 +23,7 @@ uint8_t* allocateBytes(std::size_t size)
     if (buffer == nullptr) {
         KP_THROW(13, ALLOCATION_FAILED);
     }
+    kpAdviseHugePages(buffer, size);
     return buffer;
 }
 

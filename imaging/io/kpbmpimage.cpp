@@ -1,6 +1,7 @@
 #include "kpbmpimage.h"
 
 #include "kpexception.h"
+#include "kpbuffermemory.h"
 #include "kpfilebasedio.h"
 #include "kplogger.h"
 #include "kpmemorybasedio.h"
@@ -19,9 +20,6 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
-#endif
-#if defined(__linux__)
-#include <sys/mman.h>
 #endif
 
 namespace {
@@ -559,32 +557,13 @@ RowConverter rowConverterOf(int bits)
     }
 }
 
-// A fresh buffer is filled once, row by row; on Linux a large one costs
-// a page fault per 4 KiB page unless it is backed by huge pages, so it
-// asks for them (a hint the system may ignore).
-void adviseHugePages(uint8_t* buffer, std::size_t size)
-{
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-    const uintptr_t hugePage = uintptr_t(2) << 20;
-    if (size < 4 * hugePage) {
-        return;
-    }
-    const uintptr_t begin = (reinterpret_cast<uintptr_t>(buffer) + hugePage - 1) & ~(hugePage - 1);
-    const uintptr_t end = (reinterpret_cast<uintptr_t>(buffer) + size) & ~(hugePage - 1);
-    madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-#else
-    (void)buffer;
-    (void)size;
-#endif
-}
-
 uint8_t* allocatePixels(std::size_t size)
 {
     uint8_t* pixels = new (std::nothrow) uint8_t[size];
     if (pixels == nullptr) {
         KP_THROW(13, NO_PIXEL_MEMORY);
     }
-    adviseHugePages(pixels, size);
+    kpAdviseHugePages(pixels, size);
     return pixels;
 }
 
