@@ -410,7 +410,6 @@ void detectEdgesCore(const uint8_t* pixels, int rowBytes, int rows, int cols, fl
     whitenNonEdges(edges, count);
 }
 
-// The detector reads one byte per pixel.
 // The gray image the detector reads for an input of another depth: a
 // binary image expanded (black 0, white 255), a colour image averaged over
 // its three channels.
