@@ -5,21 +5,13 @@
 
 #include <climits>
 #include <cstdio>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <random>
-#include <sstream>
 #include <vector>
 
 namespace {
 
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using testsupport::readFile;
 
 IntMat matrixOf(const std::vector<std::vector<int32_t>>& rows)
 {

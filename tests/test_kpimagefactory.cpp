@@ -11,9 +11,7 @@
 #include <cstring>
 #include <functional>
 #include <fstream>
-#include <sstream>
 #include <string>
-#include <sys/stat.h>
 #include <vector>
 
 namespace {
@@ -84,20 +82,6 @@ FakeCodec& failingCodec()
     return codec;
 }
 
-std::string fileText(const std::string& name)
-{
-    std::ifstream in(name, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-bool fileExists(const std::string& name)
-{
-    struct stat info;
-    return stat(name.c_str(), &info) == 0;
-}
-
 // The codec names in search order, as kpListImageTypes logs them.
 std::vector<std::string> listedCodecs()
 {
@@ -135,7 +119,7 @@ protected:
         std::ofstream(path, std::ios::binary) << content;
         return path;
     }
-    std::string writePngAs(const std::string& name) { return writeFile(name, fileText(pngName)); }
+    std::string writePngAs(const std::string& name) { return writeFile(name, testsupport::readFile(pngName)); }
 
     std::string dir;
     std::string pngName;
@@ -253,7 +237,7 @@ TEST_F(Registry, AFailingPreferredCodecIsLoggedAndAnotherOneLoads)
 
 TEST_F(Registry, APreferredCodecLoadsBuffersOnlyWhenItAcceptsThem)
 {
-    std::string png = fileText(pngName);
+    std::string png = testsupport::readFile(pngName);
     KpImage image(reinterpret_cast<unsigned char*>(&png[0]), static_cast<int>(png.size()), &fakeCodec());
     EXPECT_EQ(image.kpGetWidth(), 2);
     std::string fake = "FAKE!";
@@ -266,13 +250,13 @@ TEST_F(Registry, SavingPicksTheCodecByExtensionIgnoringCase)
     KpImage image = testsupport::grayFromPicture({"#."});
     const std::string upper = dir + "/out.PNG";
     image.kpSaveImage(upper.c_str());
-    EXPECT_EQ(fileText(upper).compare(0, 4, "\x89PNG"), 0);
+    EXPECT_EQ(testsupport::readFile(upper).compare(0, 4, "\x89PNG"), 0);
     const std::string second = dir + "/out.fK2";
     image.kpSaveImage(second.c_str());
-    EXPECT_EQ(fileText(second), "FAKE!");
+    EXPECT_EQ(testsupport::readFile(second), "FAKE!");
     const std::string viaFailing = dir + "/out.png";
     image.kpSaveImage(viaFailing.c_str(), &failingCodec());
-    EXPECT_EQ(fileText(viaFailing).compare(0, 4, "\x89PNG"), 0);
+    EXPECT_EQ(testsupport::readFile(viaFailing).compare(0, 4, "\x89PNG"), 0);
     expectFailure([&] { image.kpSaveImage((dir + "/out.xyz").c_str()); }, 11,
                   "<KpImageFactory::kpSaveImage()> Unsupported file format xyz");
     const std::string noDot = dir + "/png";
@@ -285,7 +269,7 @@ TEST_F(Registry, SavingAnEmptyImageTouchesNoFile)
     KpImage empty;
     const std::string name = dir + "/empty.png";
     expectFailure([&] { empty.kpSaveImage(name.c_str()); }, 5, "Image Data is NULL!");
-    EXPECT_FALSE(fileExists(name));
+    EXPECT_FALSE(testsupport::fileExists(name));
 }
 
 TEST_F(Registry, AUserCodecOfASmallerPriorityGoesFirstAndIsAnnounced)

@@ -3,19 +3,11 @@
 #include "kpexception.h"
 #include "testsupport.h"
 
-#include <fstream>
 #include <gtest/gtest.h>
-#include <sstream>
 
 namespace {
 
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using testsupport::readFile;
 
 // Restores the shared logger's defaults after each test.
 class KpLoggerTest : public ::testing::Test {
