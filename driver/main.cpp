@@ -50,7 +50,7 @@ void processImage(const std::string& inputName)
     edges.kpSaveImage(edgeName.c_str(), nullptr);
 
     KpEdgeLinker linker(edges);
-    const std::vector<PointList> lines = linker.extractLines(LINE_TOLERANCE);
+    linker.extractLines(LINE_TOLERANCE);
     if (linker.writeLines(lineName) == 0) {
         throw std::runtime_error("could not write the line file " + lineName);
     }

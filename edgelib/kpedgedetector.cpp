@@ -1,14 +1,15 @@
 #include "kpedgedetector.h"
 
 #include "kpbitsperpixelconverter.h"
-#include "kpbuffermemory.h"
 #include "kpexception.h"
+#include "kppixelbuffer.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <string>
 #include <vector>
 
 #ifdef __SSE2__
@@ -400,7 +401,7 @@ void detectEdgesCore(const uint8_t* pixels, int rowBytes, int rows, int cols, fl
     const KpEdgeDetector::Kernel kernel = KpEdgeDetector::gaussianKernel(sigma);
     const std::size_t count = static_cast<std::size_t>(rows) * cols;
     std::unique_ptr<int16_t[]> magnitude(new int16_t[count]);
-    kpAdviseHugePages(reinterpret_cast<uint8_t*>(magnitude.get()), count * sizeof(int16_t));
+    KpPixelBuffer::kpAdviseHugePages(magnitude.get(), count * sizeof(int16_t));
     std::fill(magnitude.get(), magnitude.get() + count, int16_t(0));
     std::vector<uint32_t> histogram(MAGNITUDE_LEVELS, 0);
     const int maxMagnitude =
@@ -421,15 +422,22 @@ KpImage grayForDetection(const KpImage& input)
     if (input.kpGetDepth() == 24) {
         return KpBitsPerPixelConverter::kpDownscaleColor2Gray_average(input);
     }
-    KP_THROW(7, GRAY_EXPECTED);
+    KP_THROW(KP_INVALID_ARGUMENT, GRAY_EXPECTED);
 }
 
 } // namespace
 
 KpEdgeDetector::Kernel KpEdgeDetector::gaussianKernel(float sigma)
 {
+    // The taps span 2.5 sigma on each side of the centre.
+    const double size = 1 + 2 * std::ceil(2.5 * sigma);
+    if (!std::isfinite(sigma) || sigma <= 0.0f || size > MAX_KERNEL_TAPS) {
+        KP_THROW(KP_INVALID_ARGUMENT, "<KpEdgeDetector::gaussianKernel()> sigma " + std::to_string(sigma) +
+                                          " is not a positive number giving at most " +
+                                          std::to_string(MAX_KERNEL_TAPS) + " taps (sigma at most 3.6).");
+    }
     Kernel kernel;
-    kernel.size = static_cast<int>(1 + 2 * std::ceil(2.5 * sigma));
+    kernel.size = static_cast<int>(size);
     const int h = kernel.size / 2;
     float sum = 0.0f;
     for (int i = 0; i < kernel.size; ++i) {
@@ -478,7 +486,7 @@ int16_t KpEdgeDetector::lowThreshold(int high, float lowRatio)
 KpImage KpEdgeDetector::detectEdges(const KpImage& input) const
 {
     if (input.kpGetData() == nullptr) {
-        KP_THROW(5, DATA_IS_NULL);
+        KP_THROW(KP_NO_DATA, DATA_IS_NULL);
     }
     if (input.kpGetDepth() != 8) {
         return detectEdges(grayForDetection(input));

@@ -1,10 +1,10 @@
 #include "kpbitsperpixelconverter.h"
 
 #include "kpexception.h"
+#include "kppixelbuffer.h"
 
 #include <array>
 #include <cstring>
-#include <new>
 #include <vector>
 
 namespace {
@@ -44,12 +44,7 @@ KpImage resultLike(const KpImage& source, int32_t depth)
     head.xResolution = source.kpGetXResolution();
     head.yResolution = source.kpGetYResolution();
     head.resolutionInDpi = source.kpIsResolutionInDpi() ? 1 : 0;
-    const std::size_t size = KpImage::kpCheckedBufferSize(KpImageHead::kpRowBytes(head.width, depth), head.height);
-    uint8_t* buffer = new (std::nothrow) uint8_t[size];
-    if (buffer == nullptr) {
-        KP_THROW(13, "Error Allocating Image Data memory");
-    }
-    return KpImage(buffer, head);
+    return KpImage(KpPixelBuffer::kpAllocate(KpImageHead::kpRowBytes(head.width, depth), head.height).release(), head);
 }
 
 const uint8_t* rowOf(const KpImage& image, int32_t y)
@@ -125,24 +120,24 @@ void packRow(uint8_t* bits, int32_t width, IsWhite isWhite)
 void checkThreshold(int threshold)
 {
     if (threshold < 0 || threshold > 255) {
-        KP_THROW(7, "<KpBitsPerPixelConverter::kpDownscaleGray2Binary_global()> threshold must between 0 and 255");
+        KP_THROW(KP_INVALID_ARGUMENT, "<KpBitsPerPixelConverter::kpDownscaleGray2Binary_global()> threshold must between 0 and 255");
     }
 }
 
 void checkBinary(const KpImage& image, const char* depthMessage, const char* dataMessage)
 {
     if (image.kpGetDepth() != 1) {
-        KP_THROW(7, depthMessage);
+        KP_THROW(KP_INVALID_ARGUMENT, depthMessage);
     }
     if (image.kpGetData() == nullptr) {
-        KP_THROW(5, dataMessage);
+        KP_THROW(KP_NO_DATA, dataMessage);
     }
 }
 
 void checkData(const KpImage& image, const char* dataMessage)
 {
     if (image.kpGetData() == nullptr) {
-        KP_THROW(5, dataMessage);
+        KP_THROW(KP_NO_DATA, dataMessage);
     }
 }
 
@@ -151,11 +146,11 @@ void checkData(const KpImage& image, const char* dataMessage)
 void checkColourImage(const KpImage& image, const char* colourMessage, const char* dataMessage)
 {
     if (image.kpGetChannels() == 1) {
-        KP_THROW(7, colourMessage);
+        KP_THROW(KP_INVALID_ARGUMENT, colourMessage);
     }
     checkData(image, dataMessage);
     if (image.kpGetDepth() != 24) {
-        KP_THROW(7, colourMessage);
+        KP_THROW(KP_INVALID_ARGUMENT, colourMessage);
     }
 }
 
@@ -173,7 +168,7 @@ KpImage KpBitsPerPixelConverter::kpBinary2Gray(const KpImage& image)
 KpImage KpBitsPerPixelConverter::kpGray2Color(const KpImage& image)
 {
     if (image.kpGetDepth() != 8) {
-        KP_THROW(7, "<KpBitsPerPixelConverter::kpGray2Color()> Gray image expected in KpImage::kpGray2Color!");
+        KP_THROW(KP_INVALID_ARGUMENT, "<KpBitsPerPixelConverter::kpGray2Color()> Gray image expected in KpImage::kpGray2Color!");
     }
     checkData(image, "<KpBitsPerPixelConverter::kpGray2Color()> Image Data is NULL!");
     return convertRows(image, 24, expandGrayRow);
@@ -200,12 +195,12 @@ KpImage KpBitsPerPixelConverter::kpConvertImage(const KpImage& image, int target
             return image.kpCopyImage();
         }
         if (depth == 8) {
-            KP_THROW(11, "<KpBitsPerPixelConverter::kpConvertImage()> User must downscale from Grayscale to Binary before performing this function");
+            KP_THROW(KP_UNSUPPORTED_DEPTH, "<KpBitsPerPixelConverter::kpConvertImage()> User must downscale from Grayscale to Binary before performing this function");
         }
         if (depth == 24) {
-            KP_THROW(11, "<KpBitsPerPixelConverter::kpConvertImage()> User must downscale from Color to Binary before performing this function");
+            KP_THROW(KP_UNSUPPORTED_DEPTH, "<KpBitsPerPixelConverter::kpConvertImage()> User must downscale from Color to Binary before performing this function");
         }
-        KP_THROW(11, "<KpBitsPerPixelConverter::kpConvertImage()> KpBitsPerPixelConverter::kpConvertImage() Only supports Upscaling of images.!");
+        KP_THROW(KP_UNSUPPORTED_DEPTH, "<KpBitsPerPixelConverter::kpConvertImage()> KpBitsPerPixelConverter::kpConvertImage() Only supports Upscaling of images.!");
     case 2:
         if (depth == 1) {
             return kpBinary2Gray(image);
@@ -214,7 +209,7 @@ KpImage KpBitsPerPixelConverter::kpConvertImage(const KpImage& image, int target
             return image.kpCopyImage();
         }
         if (depth == 24) {
-            KP_THROW(11, "<KpBitsPerPixelConverter::kpConvertImage()> User must downscale from Color to Grayscale before performing this function");
+            KP_THROW(KP_UNSUPPORTED_DEPTH, "<KpBitsPerPixelConverter::kpConvertImage()> User must downscale from Color to Grayscale before performing this function");
         }
         break;
     case 3:
@@ -229,15 +224,15 @@ KpImage KpBitsPerPixelConverter::kpConvertImage(const KpImage& image, int target
         }
         break;
     default:
-        KP_THROW(11, "<KpBitsPerPixelConverter::kpConvertImage()> KpBitsPerPixelConverter::kpConvertImage() Only Supports 1, 8 and 24 bit images!");
+        KP_THROW(KP_UNSUPPORTED_DEPTH, "<KpBitsPerPixelConverter::kpConvertImage()> KpBitsPerPixelConverter::kpConvertImage() Only Supports 1, 8 and 24 bit images!");
     }
-    KP_THROW(3, "<KpBitsPerPixelConverter::kpConvertImage()> Not Yet Implemented!");
+    KP_THROW(KP_NOT_IMPLEMENTED, "<KpBitsPerPixelConverter::kpConvertImage()> Not Yet Implemented!");
 }
 
 KpImage KpBitsPerPixelConverter::kpDownscaleGray2Binary_global(const KpImage& image, int threshold)
 {
     if (image.kpGetDepth() != 8) {
-        KP_THROW(7, "<KpBitsPerPixelConverter::kpDownscaleGray2Binary_global()> A KP_BYTE image expected in KpImage::kpDownscaleGray2Binary_global!");
+        KP_THROW(KP_INVALID_ARGUMENT, "<KpBitsPerPixelConverter::kpDownscaleGray2Binary_global()> A KP_BYTE image expected in KpImage::kpDownscaleGray2Binary_global!");
     }
     checkThreshold(threshold);
     checkData(image, "<KpBitsPerPixelConverter::kpDownscaleGray2Binary_global()> Image Data is NULL!");
@@ -250,7 +245,7 @@ KpImage KpBitsPerPixelConverter::kpDownscaleGray2Binary_global(const KpImage& im
 KpImage KpBitsPerPixelConverter::kpDownscaleColor2Gray_average(const KpImage& image)
 {
     if (image.kpGetDepth() != 24) {
-        KP_THROW(7, "<KpBitsPerPixelConverter::kpDownscaleColor2Gray_average()> 24-bit color image required in kpDownscaleColor2Gray_average.");
+        KP_THROW(KP_INVALID_ARGUMENT, "<KpBitsPerPixelConverter::kpDownscaleColor2Gray_average()> 24-bit color image required in kpDownscaleColor2Gray_average.");
     }
     checkData(image, "<KpBitsPerPixelConverter::kpDownscaleColor2Gray_average()> Image Data is NULL!");
     return convertRows(image, 8, [](const uint8_t* colour, uint8_t* gray, int32_t width) {
@@ -265,10 +260,10 @@ KpImage KpBitsPerPixelConverter::kpDownscaleColor2Gray_weighted(const KpImage& i
                                                                 float weight2)
 {
     if (image.kpGetDepth() != 24) {
-        KP_THROW(7, "<KpBitsPerPixelConverter::kpDownscaleColor2Gray_weighted()> 24-bit color image required in kpDownscaleColor2Gray_weighted.");
+        KP_THROW(KP_INVALID_ARGUMENT, "<KpBitsPerPixelConverter::kpDownscaleColor2Gray_weighted()> 24-bit color image required in kpDownscaleColor2Gray_weighted.");
     }
     if (!(weight0 > 0.0f) || !(weight1 > 0.0f) || !(weight2 > 0.0f)) {
-        KP_THROW(14, "<KpBitsPerPixelConverter::kpDownscaleColor2Gray_weighted()> All weights must be positive in kpDownscaleColor2Gray_weighted.");
+        KP_THROW(KP_BAD_WEIGHT, "<KpBitsPerPixelConverter::kpDownscaleColor2Gray_weighted()> All weights must be positive in kpDownscaleColor2Gray_weighted.");
     }
     checkData(image, "<KpBitsPerPixelConverter::kpDownscaleColor2Gray_weighted()> Image Data is NULL!");
     const float divisor = weight0 + weight1 + weight2;
@@ -304,7 +299,7 @@ KpImage KpBitsPerPixelConverter::kpDownscaleColor2Binary_threshold(const KpImage
 KpImage KpBitsPerPixelConverter::kpDownscaleColor2Binary_percentThreshold(const KpImage& image, double fraction)
 {
     if (fraction < 0.0 || fraction > 1.0) {
-        KP_THROW(7, "<KpBitsPerPixelConverter::kpDownscaleColor2Binary_percentThreshold()> Percentage must be from 0.0 to 1.0 !!");
+        KP_THROW(KP_INVALID_ARGUMENT, "<KpBitsPerPixelConverter::kpDownscaleColor2Binary_percentThreshold()> Percentage must be from 0.0 to 1.0 !!");
     }
     checkColourImage(image, "<KpBitsPerPixelConverter::kpDownscaleColor2Binary_percentThreshold()> A Color image is expected in percentThresholdBinarization!!",
                      "<KpBitsPerPixelConverter::kpDownscaleColor2Binary_percentThreshold()> Image Data is NULL!");
@@ -330,7 +325,7 @@ KpImage KpBitsPerPixelConverter::kpDownscaleColor2Binary_percentThreshold(const 
 KpImage KpBitsPerPixelConverter::kpDownscalePercentThresholdBinarization(const KpImage& image, int percent)
 {
     if (percent < 0 || percent > 100) {
-        KP_THROW(7, "<KpBitsPerPixelConverter::kpDownscalePercentThresholdBinarization()> Percentage must be from 0 to 100 !!");
+        KP_THROW(KP_INVALID_ARGUMENT, "<KpBitsPerPixelConverter::kpDownscalePercentThresholdBinarization()> Percentage must be from 0 to 100 !!");
     }
     return kpDownscaleColor2Binary_percentThreshold(image, percent / 100.0);
 }

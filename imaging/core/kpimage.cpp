@@ -1,31 +1,18 @@
 #include "kpimage.h"
 
-#include "kpbuffermemory.h"
 #include "kpexception.h"
-#include "kpimagefactory.h"
+#include "kppixelbuffer.h"
 
 #include <cstring>
 #include <limits>
-#include <new>
 #include <utility>
 
 const int64_t KpImage::KP_MAX_IMAGE_BYTES = std::numeric_limits<int32_t>::max();
 
 namespace {
 
-const char* const ALLOCATION_FAILED = "Error Allocating Image Data memory";
 const char* const OUT_OF_BOUND = "Out Of Bound!!";
 const char* const DATA_IS_NULL = "Image data is null!!";
-
-uint8_t* allocateBytes(std::size_t size)
-{
-    uint8_t* buffer = new (std::nothrow) uint8_t[size];
-    if (buffer == nullptr) {
-        KP_THROW(13, ALLOCATION_FAILED);
-    }
-    kpAdviseHugePages(buffer, size);
-    return buffer;
-}
 
 // A new image of the source's size and depth (default header otherwise)
 // holding the bitwise complement of every byte of its buffer.
@@ -45,10 +32,7 @@ KpImage complementedBytes(const KpImage& source)
 
 std::size_t KpImage::kpCheckedBufferSize(int64_t rowBytes, int64_t rows)
 {
-    if (rowBytes <= 0 || rows <= 0 || rowBytes > KP_MAX_IMAGE_BYTES / rows) {
-        KP_THROW(13, ALLOCATION_FAILED);
-    }
-    return static_cast<std::size_t>(rowBytes * rows);
+    return KpPixelBuffer::kpCheckedSize(rowBytes, rows);
 }
 
 KpImage::KpImage() = default;
@@ -62,7 +46,7 @@ KpImage::KpImage(uint8_t* buffer, const KpImageHead& source) : head(source)
 {
     deriveStore();
     if (buffer == nullptr) {
-        KP_THROW(5, "KpImage::KpImage() Image Data is NULL!");
+        KP_THROW(KP_NO_DATA, "KpImage::KpImage() Image Data is NULL!");
     }
     data.reset(buffer);
 }
@@ -95,7 +79,7 @@ KpImage::~KpImage() = default;
 KpImage& KpImage::operator=(const KpImage& other)
 {
     if (this == &other) {
-        KP_THROW(13, "Self Assignment Attempted!");
+        KP_THROW(KP_NO_MEMORY, "Self Assignment Attempted!");
     }
     if (other.data) {
         std::unique_ptr<uint8_t[]> copy(other.kpDuplicateData());
@@ -177,12 +161,11 @@ void KpImage::kpSetData(uint8_t* buffer)
 uint8_t* KpImage::kpDuplicateData() const
 {
     if (!data) {
-        KP_THROW(5, "Image Data is NULL!");
+        KP_THROW(KP_NO_DATA, "Image Data is NULL!");
     }
-    std::size_t size = kpCheckedBufferSize(head.bytesPerRow, head.height);
-    uint8_t* copy = allocateBytes(size);
-    std::memcpy(copy, data.get(), size);
-    return copy;
+    std::unique_ptr<uint8_t[]> copy = KpPixelBuffer::kpAllocate(head.bytesPerRow, head.height);
+    std::memcpy(copy.get(), data.get(), kpGetImageSize());
+    return copy.release();
 }
 
 void KpImage::kpAllocateImage()
@@ -192,17 +175,15 @@ void KpImage::kpAllocateImage()
         head.bytesPerRow = KpImageHead::kpRowBytes(head.width, head.depth);
     }
     if (head.width <= 0) {
-        KP_THROW(13, ALLOCATION_FAILED);
+        KP_THROW(KP_NO_MEMORY, KpPixelBuffer::KP_DEFAULT_FAILURE_TEXT);
     }
-    std::size_t size = kpCheckedBufferSize(head.bytesPerRow, head.height);
-    data.reset(allocateBytes(size));
-    std::memset(data.get(), 0xFF, size);
+    data = KpPixelBuffer::kpAllocateFilled(head.bytesPerRow, head.height, 0xFF);
 }
 
 void KpImage::checkColourStore() const
 {
     if (head.channels != 3) {
-        KP_THROW(7, "Color FORMAT is needed in kpSetPixel");
+        KP_THROW(KP_INVALID_ARGUMENT, "Color FORMAT is needed in kpSetPixel");
     }
 }
 
@@ -217,10 +198,10 @@ void KpImage::kpSetPixel(int32_t x, int32_t y, uint8_t r, uint8_t g, uint8_t b)
 {
     checkColourStore();
     if (!kpIsInside(x, y)) {
-        KP_THROW(7, OUT_OF_BOUND);
+        KP_THROW(KP_INVALID_ARGUMENT, OUT_OF_BOUND);
     }
     if (!data) {
-        KP_THROW(5, DATA_IS_NULL);
+        KP_THROW(KP_NO_DATA, DATA_IS_NULL);
     }
     uint8_t* pixel = data.get() + static_cast<std::size_t>(y) * head.bytesPerRow + 3 * static_cast<std::size_t>(x);
     pixel[0] = r;
@@ -232,10 +213,10 @@ void KpImage::kpGetPixel(int32_t x, int32_t y, uint8_t* r, uint8_t* g, uint8_t* 
 {
     checkColourStore();
     if (!kpIsInside(x, y)) {
-        KP_THROW(7, OUT_OF_BOUND);
+        KP_THROW(KP_INVALID_ARGUMENT, OUT_OF_BOUND);
     }
     if (!data) {
-        KP_THROW(5, DATA_IS_NULL);
+        KP_THROW(KP_NO_DATA, DATA_IS_NULL);
     }
     const uint8_t* pixel = data.get() + static_cast<std::size_t>(y) * head.bytesPerRow + 3 * static_cast<std::size_t>(x);
     *r = pixel[0];
@@ -246,16 +227,16 @@ void KpImage::kpGetPixel(int32_t x, int32_t y, uint8_t* r, uint8_t* g, uint8_t* 
 void KpImage::kpSetPixel(int32_t x, int32_t y, uint8_t value)
 {
     if (!isSingleValueStore()) {
-        KP_THROW(7, "Binary or Gray Scale FORMAT is needed in kpSetPixel");
+        KP_THROW(KP_INVALID_ARGUMENT, "Binary or Gray Scale FORMAT is needed in kpSetPixel");
     }
     if (x < 0 || y < 0 || x > head.width || y > head.height) {
-        KP_THROW(7, OUT_OF_BOUND);
+        KP_THROW(KP_INVALID_ARGUMENT, OUT_OF_BOUND);
     }
     if (x == head.width || y == head.height) {
         return; // one step past the last column or row is ignored
     }
     if (!data) {
-        KP_THROW(5, DATA_IS_NULL);
+        KP_THROW(KP_NO_DATA, DATA_IS_NULL);
     }
     uint8_t* row = data.get() + static_cast<std::size_t>(y) * head.bytesPerRow;
     if (head.depth == 8) {
@@ -270,13 +251,13 @@ void KpImage::kpSetPixel(int32_t x, int32_t y, uint8_t value)
 uint8_t KpImage::kpGetPixelScale(int32_t x, int32_t y) const
 {
     if (!isSingleValueStore()) {
-        KP_THROW(7, "Binary or Gray Scale FORMAT is needed in kpGetPixelScale");
+        KP_THROW(KP_INVALID_ARGUMENT, "Binary or Gray Scale FORMAT is needed in kpGetPixelScale");
     }
     if (!data) {
-        KP_THROW(5, DATA_IS_NULL);
+        KP_THROW(KP_NO_DATA, DATA_IS_NULL);
     }
     if (!kpIsInside(x, y)) {
-        KP_THROW(7, OUT_OF_BOUND);
+        KP_THROW(KP_INVALID_ARGUMENT, OUT_OF_BOUND);
     }
     const uint8_t* row = data.get() + static_cast<std::size_t>(y) * head.bytesPerRow;
     if (head.depth == 8) {
@@ -288,13 +269,13 @@ uint8_t KpImage::kpGetPixelScale(int32_t x, int32_t y) const
 KpImage KpImage::kpGetChannelImage(int32_t channel) const
 {
     if (!data) {
-        KP_THROW(5, "<KpImage::kpGetChannelImage()> Image Data is NULL!");
+        KP_THROW(KP_NO_DATA, "<KpImage::kpGetChannelImage()> Image Data is NULL!");
     }
     if (head.depth != 24) {
-        KP_THROW(7, "<KpImage::kpGetChannelImage()> Color image expected in KpImage::kpGetChannel!");
+        KP_THROW(KP_INVALID_ARGUMENT, "<KpImage::kpGetChannelImage()> Color image expected in KpImage::kpGetChannel!");
     }
     if (channel < 0 || channel > 2) {
-        KP_THROW(10, "<KpImage::kpGetChannelImage()> channel is out of bounary in KpImage::kpGetChannel!");
+        KP_THROW(KP_BAD_CHANNEL, "<KpImage::kpGetChannelImage()> channel is out of bounary in KpImage::kpGetChannel!");
     }
     KpImage result(head.width, head.height, 8);
     std::size_t pixels = static_cast<std::size_t>(head.width) * head.height;
@@ -309,14 +290,14 @@ KpImage KpImage::kpGetChannelImage(int32_t channel) const
 KpImage KpImage::kpMergeChannelImage(const KpImage& first, const KpImage& second, const KpImage& third)
 {
     if (first.head.depth != 8 || second.head.depth != 8 || third.head.depth != 8) {
-        KP_THROW(7, "<KpImage::kpMergeChannelImage()> Byte image expected in KpImage::kpMergeChannelImage!");
+        KP_THROW(KP_INVALID_ARGUMENT, "<KpImage::kpMergeChannelImage()> Byte image expected in KpImage::kpMergeChannelImage!");
     }
     if (!first.data || !second.data || !third.data) {
-        KP_THROW(5, "<KpImage::kpMergeChannelImage()> Image Data is NULL!");
+        KP_THROW(KP_NO_DATA, "<KpImage::kpMergeChannelImage()> Image Data is NULL!");
     }
     for (const KpImage* other : {&second, &third}) {
         if (other->head.width < first.head.width || other->head.height < first.head.height) {
-            KP_THROW(7, "<KpImage::kpMergeChannelImage()> Second and third images must be at least as large as the first in KpImage::kpMergeChannelImage!");
+            KP_THROW(KP_INVALID_ARGUMENT, "<KpImage::kpMergeChannelImage()> Second and third images must be at least as large as the first in KpImage::kpMergeChannelImage!");
         }
     }
     const int32_t width = first.head.width;
@@ -338,10 +319,10 @@ KpImage KpImage::kpMergeChannelImage(const KpImage& first, const KpImage& second
 KpImage KpImage::kpReverseByteImage() const
 {
     if (!data) {
-        KP_THROW(5, "<KpImage::kpReverseByteImage()> Image Data is NULL!");
+        KP_THROW(KP_NO_DATA, "<KpImage::kpReverseByteImage()> Image Data is NULL!");
     }
     if (head.depth != 8 && head.depth != 1) {
-        KP_THROW(7, "<KpImage::kpReverseByteImage() Byte or Binary images are expected in kpReverseByteImage!");
+        KP_THROW(KP_INVALID_ARGUMENT, "<KpImage::kpReverseByteImage() Byte or Binary images are expected in kpReverseByteImage!");
     }
     return complementedBytes(*this);
 }
@@ -349,63 +330,15 @@ KpImage KpImage::kpReverseByteImage() const
 KpImage KpImage::kpReverseImage() const
 {
     if (!data) {
-        KP_THROW(5, "<KpImage::kpReverseImage()> Image Data is NULL!");
+        KP_THROW(KP_NO_DATA, "<KpImage::kpReverseImage()> Image Data is NULL!");
     }
     if (head.depth == 1 || head.depth == 8) {
         return kpReverseByteImage();
     }
     if (head.depth != 24) {
-        KP_THROW(11, "<KpImage::kpReverseImage()> KpImage::kpReverseImage() Unknow Image format. Only supports 1, 8 and 24 bit images");
+        KP_THROW(KP_UNSUPPORTED_DEPTH, "<KpImage::kpReverseImage()> KpImage::kpReverseImage() Unknow Image format. Only supports 1, 8 and 24 bit images");
     }
     // Inverting the three channels apart and merging them gives the
     // complement of every byte of the interleaved buffer.
     return complementedBytes(*this);
-}
-
-KpImage::KpImage(const char* fileName, KpBaseImage* preferredCodec)
-{
-    kpLoadImage(fileName, preferredCodec);
-}
-
-KpImage::KpImage(unsigned char* buffer, int size, KpBaseImage* preferredCodec)
-{
-    kpLoadImage(buffer, size, preferredCodec);
-}
-
-void KpImage::kpLoadImage(const char* fileName, KpBaseImage* preferredCodec)
-{
-    *this = KpImageFactory::kpGetInstance()->kpLoadImage(fileName, preferredCodec);
-}
-
-void KpImage::kpLoadImage(unsigned char* buffer, int size, KpBaseImage* preferredCodec)
-{
-    *this = KpImageFactory::kpGetInstance()->kpLoadImage(buffer, size, preferredCodec);
-}
-
-KpImage KpImage::kpLoadImageAtPage(const char* fileName, int page)
-{
-    return KpImageFactory::kpGetInstance()->kpLoadImageAtPage(fileName, page);
-}
-
-KpImage KpImage::kpLoadImageAtPage(unsigned char* buffer, int size, int page)
-{
-    return KpImageFactory::kpGetInstance()->kpLoadImageAtPage(buffer, size, page);
-}
-
-int KpImage::kpGetTotalPages(const char* fileName)
-{
-    return KpImageFactory::kpGetInstance()->kpGetTotalPages(fileName);
-}
-
-int KpImage::kpGetTotalPages(unsigned char* buffer, int size)
-{
-    return KpImageFactory::kpGetInstance()->kpGetTotalPages(buffer, size);
-}
-
-void KpImage::kpSaveImage(const char* fileName, KpBaseImage* preferredCodec)
-{
-    if (!data) {
-        KP_THROW(5, "Image Data is NULL!");
-    }
-    KpImageFactory::kpGetInstance()->kpSaveImage(*this, fileName, preferredCodec);
 }

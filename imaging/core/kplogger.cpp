@@ -44,11 +44,11 @@ void KpLogger::kpSetLogType(int type, const char* fileName)
 {
     if (type == LOG_TO_FILE) {
         if (fileName == nullptr) {
-            KP_THROW(2, "<KpLogger::kpSetLogType()> Must provide log file name.");
+            KP_THROW(KP_CANNOT_OPEN, "<KpLogger::kpSetLogType()> Must provide log file name.");
         }
         FILE* opened = std::fopen(fileName, "a");
         if (opened == nullptr) {
-            KP_THROW(2, std::string("<KpLogger::kpSetLogType()> Could not open log file ") + fileName);
+            KP_THROW(KP_CANNOT_OPEN, std::string("<KpLogger::kpSetLogType()> Could not open log file ") + fileName);
         }
         closeFile();
         file = opened;

@@ -36,6 +36,18 @@ protected:
     // Stores the values (extensions lower-cased) and registers the codec.
     KpBaseImage(const std::string& name, const std::string& extensions, int priority);
 
+    // The file-name content test on top of the buffer form: the file's
+    // first KP_FILE_HEAD_BYTES bytes (fewer when it is shorter) are handed
+    // to kpSupportImageFile(buffer, size). A file that cannot be opened
+    // raises openFailureCode with openFailureText, after logging
+    // openFailureLog at level 3 as it is (with its own line end) when it
+    // is not empty.
+    bool kpSupportFileHead(const char* fileName, int openFailureCode, const std::string& openFailureText,
+                           const std::string& openFailureLog = std::string());
+
+    // Enough for the signature of every format.
+    static const int KP_FILE_HEAD_BYTES = 64;
+
 private:
     std::string name;
     std::string extensions;

@@ -1,10 +1,11 @@
 #include "kpbmpimage.h"
 
 #include "kpexception.h"
-#include "kpbuffermemory.h"
 #include "kpfilebasedio.h"
 #include "kplogger.h"
 #include "kpmemorybasedio.h"
+#include "kpoutputfile.h"
+#include "kppixelbuffer.h"
 
 #include <algorithm>
 #include <cmath>
@@ -13,9 +14,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
-#include <new>
 #include <string>
-#include <sys/stat.h>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -62,10 +61,6 @@ const char* const NO_PIXEL_MEMORY =
 const char* const WRITE_FAILED =
     "<KpBMPImage::kpSaveImage()> Write failed: the output did not take all the bytes (disk full or stream closed).";
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
 // The fields of the file header and the 40-byte info header.
 struct BmpHeader {
     uint16_t type = 0;
@@ -103,7 +98,10 @@ struct BitField {
 struct RowContext {
     int32_t width = 0;
     Palette palette;
-    bool invertBits = false;
+    // The bits a stored 1-bit byte becomes: each stored bit is replaced
+    // by the white or black of its palette entry.
+    uint8_t whiteForSetBit = 0xFF;
+    uint8_t whiteForClearBit = 0x00;
     BitField red, green, blue;
 };
 
@@ -117,7 +115,7 @@ KpLogger* logger()
 [[noreturn]] void failShortData()
 {
     kpLogPrintf(logger(), 1, "Image read failed\n");
-    KP_THROW(4, UNKNOWN_FORMAT);
+    KP_THROW(KP_BAD_FILE, UNKNOWN_FORMAT);
 }
 
 // Reads exactly n bytes; a short read is a file shorter than it claims.
@@ -142,7 +140,7 @@ void skipBytes(KpIOStream& stream, uint64_t n)
 void checkHeaderRead(const KpIOStream& stream)
 {
     if (stream.kpReadFailed()) {
-        KP_THROW(4, "<KpBMPImage::kpLoadImage()> Unknown File Format. The file ends inside the BMP headers.");
+        KP_THROW(KP_BAD_FILE, "<KpBMPImage::kpLoadImage()> Unknown File Format. The file ends inside the BMP headers.");
     }
 }
 
@@ -168,7 +166,7 @@ void readFileHeader(KpIOStream& stream, BmpHeader& header)
     kpLogPrintf(logger(), 2, "File size is %d bytes\n", static_cast<int>(header.fileSize));
     kpLogPrintf(logger(), 2, "Offset to image data is %d bytes\n", static_cast<int>(header.dataOffset));
     if (header.type != BMP_SIGNATURE) {
-        KP_THROW(4, "<KpBMPImage::kpLoadImage()> Unknown File Format. The file does not begin with \"BM\".");
+        KP_THROW(KP_BAD_FILE, "<KpBMPImage::kpLoadImage()> Unknown File Format. The file does not begin with \"BM\".");
     }
 }
 
@@ -180,7 +178,7 @@ void readInfoHeader(KpIOStream& stream, BmpHeader& header)
     header.headerSize = readUnsigned(stream);
     checkHeaderRead(stream);
     if (header.headerSize > 0 && header.headerSize < INFO_HEADER_BYTES) {
-        KP_THROW(4, "<KpBMPImage::kpLoadImage()> Unsupported BMP info header of " +
+        KP_THROW(KP_BAD_FILE, "<KpBMPImage::kpLoadImage()> Unsupported BMP info header of " +
                         std::to_string(header.headerSize) + " bytes: only headers of 40 bytes or more are read.");
     }
     header.width = stream.kpReadInt(BMP_BYTE_ORDER);
@@ -245,21 +243,21 @@ bool compressionFitsBits(uint32_t compression, int bits)
 void validateInfoHeader(const BmpHeader& header)
 {
     if (header.headerSize == 0 || header.width <= 0 || header.height <= 0 || header.bits == 0) {
-        KP_THROW(4, NOT_POSITIVE);
+        KP_THROW(KP_BAD_FILE, NOT_POSITIVE);
     }
     if (header.compression > COMPRESSION_BIT_FIELDS) {
-        KP_THROW(4, UNKNOWN_COMPRESSION);
+        KP_THROW(KP_BAD_FILE, UNKNOWN_COMPRESSION);
     }
     logInfoHeader(header);
     if (!isSupportedBitCount(header.bits)) {
-        KP_THROW(11, UNSUPPORTED_BITS);
+        KP_THROW(KP_UNSUPPORTED_DEPTH, UNSUPPORTED_BITS);
     }
     if (!compressionFitsBits(header.compression, header.bits)) {
-        KP_THROW(4, "<KpBMPImage::kpLoadImage()> Compression type " + std::to_string(header.compression) +
+        KP_THROW(KP_BAD_FILE, "<KpBMPImage::kpLoadImage()> Compression type " + std::to_string(header.compression) +
                         " does not apply to " + std::to_string(header.bits) + " bits per pixel.");
     }
-    KpImage::kpCheckedBufferSize(storedRowBytes(header.width, header.bits), header.height);
-    KpImage::kpCheckedBufferSize(KpImageHead::kpRowBytes(header.width, loadedDepthOf(header.bits)), header.height);
+    KpPixelBuffer::kpCheckedSize(storedRowBytes(header.width, header.bits), header.height);
+    KpPixelBuffer::kpCheckedSize(KpImageHead::kpRowBytes(header.width, loadedDepthOf(header.bits)), header.height);
 }
 
 // A channel value of a few bits widened to 8 by repeating its bit
@@ -293,7 +291,7 @@ BitField makeBitField(uint32_t mask)
     }
     const uint32_t maximum = mask >> field.shift;
     if (mask > 0xFFFFu || (maximum & (maximum + 1)) != 0) {
-        KP_THROW(4, "<KpBMPImage::kpLoadImage()> Unknown File Format. The bit-field masks of a 16-bit file "
+        KP_THROW(KP_BAD_FILE, "<KpBMPImage::kpLoadImage()> Unknown File Format. The bit-field masks of a 16-bit file "
                     "must be single runs of bits within 16 bits.");
     }
     int bits = 0;
@@ -365,9 +363,11 @@ void readPalette(KpIOStream& stream, int entries, Palette& palette)
     logPalette(palette);
 }
 
-int brightness(const uint8_t* rgb)
+// A palette colour is white in a 1-bit image when its luminance
+// 0.299 R + 0.587 G + 0.114 B is at least half way up.
+bool isLightColour(const uint8_t* rgb)
 {
-    return 299 * rgb[0] + 587 * rgb[1] + 114 * rgb[2];
+    return 299 * rgb[0] + 587 * rgb[1] + 114 * rgb[2] >= 128 * 1000;
 }
 
 // Moves to the pixel data; an offset inside what was already read
@@ -375,7 +375,7 @@ int brightness(const uint8_t* rgb)
 void skipToPixelData(KpIOStream& stream, const BmpHeader& header, uint64_t position)
 {
     if (header.dataOffset < position) {
-        KP_THROW(4, "<KpBMPImage::kpLoadImage()> Unknown File Format. The pixel data offset " +
+        KP_THROW(KP_BAD_FILE, "<KpBMPImage::kpLoadImage()> Unknown File Format. The pixel data offset " +
                         std::to_string(header.dataOffset) + " lies inside the headers or the palette.");
     }
     skipBytes(stream, header.dataOffset - position);
@@ -399,21 +399,24 @@ void readHeadersAndPalette(KpIOStream& stream, BmpHeader& header, RowContext& co
     const int entries = paletteEntriesOf(header);
     readPalette(stream, entries, context.palette);
     context.width = header.width;
-    context.invertBits = header.bits == 1 && brightness(context.palette.rgb[0]) > brightness(context.palette.rgb[1]);
+    context.whiteForClearBit = isLightColour(context.palette.rgb[0]) ? 0xFF : 0x00;
+    context.whiteForSetBit = isLightColour(context.palette.rgb[1]) ? 0xFF : 0x00;
     skipToPixelData(stream, header, FILE_HEADER_BYTES + headerBytes + uint64_t(entries) * PALETTE_ENTRY_BYTES);
 }
 
-// A set bit is white in the image: a file whose first colour is the
-// brighter one has its bits inverted.
+// A set bit is white in the image. Each stored bit takes the white or
+// black of its own palette colour: a black-and-white palette copies or
+// inverts the bits, two light (or two dark) colours give all white (or
+// all black).
 void copyBinaryRow(const uint8_t* stored, uint8_t* row, const RowContext& context)
 {
     const int32_t bytes = (context.width + 7) / 8;
-    if (!context.invertBits) {
+    if (context.whiteForSetBit == 0xFF && context.whiteForClearBit == 0x00) {
         std::memcpy(row, stored, static_cast<std::size_t>(bytes));
         return;
     }
     for (int32_t i = 0; i < bytes; ++i) {
-        row[i] = static_cast<uint8_t>(~stored[i]);
+        row[i] = static_cast<uint8_t>((stored[i] & context.whiteForSetBit) | (~stored[i] & context.whiteForClearBit));
     }
 }
 
@@ -557,23 +560,13 @@ RowConverter rowConverterOf(int bits)
     }
 }
 
-uint8_t* allocatePixels(std::size_t size)
-{
-    uint8_t* pixels = new (std::nothrow) uint8_t[size];
-    if (pixels == nullptr) {
-        KP_THROW(13, NO_PIXEL_MEMORY);
-    }
-    kpAdviseHugePages(pixels, size);
-    return pixels;
-}
-
 // Uncompressed rows, bottom-up: each stored row is read whole and
 // converted into its image row.
 void decodeRows(KpIOStream& stream, const BmpHeader& header, const RowContext& context, uint8_t* pixels,
                 int32_t bytesPerRow)
 {
     const int64_t stride = storedRowBytes(header.width, header.bits);
-    std::vector<uint8_t> stored(KpImage::kpCheckedBufferSize(stride, 1));
+    std::vector<uint8_t> stored(KpPixelBuffer::kpCheckedSize(stride, 1));
     const RowConverter convert = rowConverterOf(header.bits);
     for (int32_t r = 0; r < header.height; ++r) {
         readBytes(stream, stored.data(), stored.size());
@@ -585,10 +578,10 @@ void decodeRows(KpIOStream& stream, const BmpHeader& header, const RowContext& c
 std::vector<uint8_t> readCompressedData(KpIOStream& stream, const BmpHeader& header)
 {
     if (header.imageSize == 0) {
-        KP_THROW(4, "<KpBMPImage::kpLoadImage()> Unknown File Format. A run-length compressed file must state "
+        KP_THROW(KP_BAD_FILE, "<KpBMPImage::kpLoadImage()> Unknown File Format. A run-length compressed file must state "
                     "the size of its data.");
     }
-    const std::size_t total = KpImage::kpCheckedBufferSize(header.imageSize, 1);
+    const std::size_t total = KpPixelBuffer::kpCheckedSize(header.imageSize, 1);
     std::vector<uint8_t> data;
     while (data.size() < total) {
         const std::size_t done = data.size();
@@ -607,7 +600,7 @@ class RunLengthDecoder {
 public:
     RunLengthDecoder(const std::vector<uint8_t>& data, int32_t width, int32_t height, bool nibbles)
         : data(data), width(width), height(height), nibbles(nibbles),
-          indices(KpImage::kpCheckedBufferSize(width, height), 0)
+          indices(KpPixelBuffer::kpCheckedSize(width, height), 0)
     {
     }
 
@@ -711,7 +704,7 @@ int32_t storedResolution(float resolution)
 void checkWritten(int result)
 {
     if (result <= 0) {
-        KP_THROW(4, WRITE_FAILED);
+        KP_THROW(KP_BAD_FILE, WRITE_FAILED);
     }
 }
 
@@ -799,24 +792,14 @@ void writeRows(KpIOStream& stream, const KpImage& image, std::size_t stride)
     }
 }
 
-// A file left half-written by a failed save is removed; devices and
-// pipes are not files of ours.
-void removePartialFile(const char* fileName)
-{
-    struct stat info;
-    if (stat(fileName, &info) == 0 && S_ISREG(info.st_mode)) {
-        std::remove(fileName);
-    }
-}
-
 void checkWritable(const KpImage& image)
 {
     if (image.kpGetData() == nullptr) {
-        KP_THROW(5, "<KpBMPImage::kpSaveImage()> Image Data is NULL!");
+        KP_THROW(KP_NO_DATA, "<KpBMPImage::kpSaveImage()> Image Data is NULL!");
     }
     const int32_t depth = image.kpGetDepth();
     if (depth != 1 && depth != 8 && depth != 24) {
-        KP_THROW(11, "<KpBMPImage::kpSaveImage()> Only images of depth 1, 8 or 24 can be saved as BMP; this one "
+        KP_THROW(KP_UNSUPPORTED_DEPTH, "<KpBMPImage::kpSaveImage()> Only images of depth 1, 8 or 24 can be saved as BMP; this one "
                      "has depth " +
                          std::to_string(depth) + ".");
     }
@@ -835,14 +818,8 @@ KpBMPImage* KpBMPImage::kpGetInstance()
 
 bool KpBMPImage::kpSupportImageFile(const char* fileName)
 {
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(fileName, "rb"));
-    if (!file) {
-        kpLogPrintf(logger(), 3, "Can't open %s\n", fileName);
-        KP_THROW(2, "<KpBMPImage::kpSupportImageFile()> Can not open file!");
-    }
-    unsigned char signature[2];
-    const std::size_t got = std::fread(signature, 1, sizeof(signature), file.get());
-    return kpSupportImageFile(signature, static_cast<int>(got));
+    return kpSupportFileHead(fileName, KP_CANNOT_OPEN, "<KpBMPImage::kpSupportImageFile()> Can not open file!",
+                             std::string("Can't open ") + fileName + "\n");
 }
 
 bool KpBMPImage::kpSupportImageFile(unsigned char* buffer, int size)
@@ -865,8 +842,7 @@ KpImage KpBMPImage::kpLoadImage(KpIOStream& stream)
     head.resolutionInDpi = 1;
     head.reserved1 = header.bits == 1 ? 0 : 1;
     const int32_t bytesPerRow = KpImageHead::kpRowBytes(header.width, head.depth);
-    std::unique_ptr<uint8_t[]> pixels(
-        allocatePixels(KpImage::kpCheckedBufferSize(bytesPerRow, header.height)));
+    std::unique_ptr<uint8_t[]> pixels = KpPixelBuffer::kpAllocate(bytesPerRow, header.height, NO_PIXEL_MEMORY);
 
     if (header.compression == COMPRESSION_RLE8 || header.compression == COMPRESSION_RLE4) {
         decodeRunLength(stream, header, context, pixels.get(), bytesPerRow);
@@ -893,7 +869,7 @@ void KpBMPImage::kpSaveImage(KpIOStream& stream, KpImage& image)
     checkWritable(image);
     const int32_t depth = image.kpGetDepth();
     const int64_t stride = storedRowBytes(image.kpGetWidth(), depth);
-    const std::size_t dataSize = KpImage::kpCheckedBufferSize(stride, image.kpGetHeight());
+    const std::size_t dataSize = KpPixelBuffer::kpCheckedSize(stride, image.kpGetHeight());
     const uint32_t paletteBytes = uint32_t(paletteEntriesOfDepth(depth)) * PALETTE_ENTRY_BYTES;
     writeHeaders(stream, image, paletteBytes, static_cast<uint32_t>(dataSize));
     writePalette(stream, depth);
@@ -903,17 +879,12 @@ void KpBMPImage::kpSaveImage(KpIOStream& stream, KpImage& image)
 void KpBMPImage::kpSaveImage(const char* fileName, KpImage& image)
 {
     checkWritable(image);
-    KpFileBasedIO stream(fileName, "wb");
-    try {
-        kpSaveImage(stream, image);
-        if (!stream.kpCloseStream()) {
-            KP_THROW(4, std::string("<KpBMPImage::kpSaveImage()> Could not finish writing ") + fileName +
-                            " (disk full or stream closed).");
-        }
-    } catch (...) {
-        stream.kpCloseStream();
-        removePartialFile(fileName);
-        throw;
+    KpOutputFile file(fileName, KP_CANNOT_OPEN, "<KpFileBasedIO::KpFileBasedIO()> Could not open output image file");
+    KpFileBasedIO stream(file.kpGetFile());
+    kpSaveImage(stream, image);
+    if (!stream.kpCloseStream() || !file.kpClose()) {
+        KP_THROW(KP_BAD_FILE, std::string("<KpBMPImage::kpSaveImage()> Could not finish writing ") + fileName +
+                                  " (disk full or stream closed).");
     }
 }
 

@@ -2,7 +2,7 @@
 #define DOVODA_KPBMPIMAGE_H
 
 #include "kpsinglepageimage.h"
-#include "kpimagefactory.h"
+#include "kpcodecinstance.h"
 
 class KpIOStream;
 

@@ -3,12 +3,14 @@
 #include "kpexception.h"
 
 KpFileBasedIO::KpFileBasedIO(const char* fileName, const char* mode)
-    : fileStream(fileName == nullptr || mode == nullptr ? nullptr : std::fopen(fileName, mode))
+    : fileStream(fileName == nullptr || mode == nullptr ? nullptr : std::fopen(fileName, mode)), ownsFile(true)
 {
     if (fileStream == nullptr) {
-        KP_THROW(2, "<KpFileBasedIO::KpFileBasedIO()> Could not open output image file");
+        KP_THROW(KP_CANNOT_OPEN, "<KpFileBasedIO::KpFileBasedIO()> Could not open output image file");
     }
 }
+
+KpFileBasedIO::KpFileBasedIO(FILE* borrowedFile) : fileStream(borrowedFile), ownsFile(false) {}
 
 KpFileBasedIO::~KpFileBasedIO()
 {
@@ -50,7 +52,7 @@ bool KpFileBasedIO::kpCloseStream()
     if (fileStream == nullptr) {
         return false;
     }
-    const bool closed = std::fclose(fileStream) == 0;
+    const bool closed = (ownsFile ? std::fclose(fileStream) : std::fflush(fileStream)) == 0;
     fileStream = nullptr;
     return closed;
 }

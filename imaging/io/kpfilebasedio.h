@@ -11,6 +11,9 @@ class KpFileBasedIO : public KpIOStream {
 public:
     // Opens fileName with mode ("rb", "wb"); raises code 2 on failure.
     KpFileBasedIO(const char* fileName, const char* mode);
+    // A stream over a file the caller keeps open and closes (such as a
+    // KpOutputFile's): kpCloseStream only flushes it and lets it go.
+    explicit KpFileBasedIO(FILE* borrowedFile);
     ~KpFileBasedIO() override;
 
     int kpRead(char* destination, int n) override;
@@ -18,13 +21,14 @@ public:
     int kpReadLine(char* destination, int n) override;
     using KpIOStream::kpReadLine;
     int kpWrite(const char* source, int n) override;
-    // Closes the file: true when it was open and every buffered byte
-    // reached it.
+    // Closes the file (a borrowed one is flushed instead): true when it
+    // was open and every buffered byte reached it.
     bool kpCloseStream() override;
     bool kpFlushStream() override;
 
 private:
     FILE* fileStream;
+    bool ownsFile;
 };
 
 #endif

@@ -1,11 +1,13 @@
 #include "kpimagefactory.h"
 
 #include "kpbmpimage.h"
+#include "kpcodecinstance.h"
 #include "kpexception.h"
 #include "kplogger.h"
 #include "kppngimage.h"
 
 #include <iostream>
+#include <memory>
 
 namespace {
 
@@ -61,6 +63,11 @@ KpImageFactory* KpImageFactory::kpGetInstance()
         }
     }
     return instance.get();
+}
+
+void kpCreateImageFactory()
+{
+    KpImageFactory::kpGetInstance();
 }
 
 KpImageFactory::KpImageFactory() = default;
@@ -129,6 +136,25 @@ KpBaseImage* KpImageFactory::kpFindImageObject(unsigned char* buffer, int size)
     return nullptr;
 }
 
+KpBaseImage* KpImageFactory::codecOrThrow(const char* fileName, const char* operation)
+{
+    KpBaseImage* codec = kpFindImageObject(fileName);
+    if (codec == nullptr) {
+        KP_THROW(KP_UNSUPPORTED_DEPTH,
+                 "<KpImageFactory::" + std::string(operation) + "()> Unsupported file format " + fileName);
+    }
+    return codec;
+}
+
+KpBaseImage* KpImageFactory::codecOrThrow(unsigned char* buffer, int size, const char* operation)
+{
+    KpBaseImage* codec = kpFindImageObject(buffer, size);
+    if (codec == nullptr) {
+        KP_THROW(KP_UNSUPPORTED_DEPTH, "<KpImageFactory::" + std::string(operation) + "()> Unsupported image buffer");
+    }
+    return codec;
+}
+
 KpImage KpImageFactory::kpLoadImage(const char* fileName, KpBaseImage* preferredCodec)
 {
     if (preferredCodec != nullptr) {
@@ -139,10 +165,7 @@ KpImage KpImageFactory::kpLoadImage(const char* fileName, KpBaseImage* preferred
             logPreferredFailure("Error loading image : ", error);
         }
     }
-    KpBaseImage* codec = kpFindImageObject(fileName);
-    if (codec == nullptr) {
-        KP_THROW(11, std::string("<KpImageFactory::kpLoadImage()> Unsupported file format ") + fileName);
-    }
+    KpBaseImage* codec = codecOrThrow(fileName, "kpLoadImage");
     kpLogPrintf(KpLogger::kpGetInstance(), LOG_LEVEL, "loading image with %s\n", codec->kpGetName().c_str());
     return codec->kpLoadImage(fileName);
 }
@@ -159,30 +182,19 @@ KpImage KpImageFactory::kpLoadImage(unsigned char* buffer, int size, KpBaseImage
             logPreferredFailure("Error loading image : ", error);
         }
     }
-    KpBaseImage* codec = kpFindImageObject(buffer, size);
-    if (codec == nullptr) {
-        KP_THROW(11, "<KpImageFactory::kpLoadImage()> Unsupported image buffer");
-    }
-    return codec->kpLoadImage(buffer, size);
+    return codecOrThrow(buffer, size, "kpLoadImage")->kpLoadImage(buffer, size);
 }
 
 KpImage KpImageFactory::kpLoadImageAtPage(const char* fileName, int page)
 {
-    KpBaseImage* codec = kpFindImageObject(fileName);
-    if (codec == nullptr) {
-        KP_THROW(11, std::string("<KpImageFactory::kpLoadImageAtPage()> Unsupported file format ") + fileName);
-    }
+    KpBaseImage* codec = codecOrThrow(fileName, "kpLoadImageAtPage");
     logLine("loading image with " + codec->kpGetName());
     return codec->kpLoadImageAtPage(fileName, page);
 }
 
 KpImage KpImageFactory::kpLoadImageAtPage(unsigned char* buffer, int size, int page)
 {
-    KpBaseImage* codec = kpFindImageObject(buffer, size);
-    if (codec == nullptr) {
-        KP_THROW(11, "<KpImageFactory::kpLoadImageAtPage()> Unsupported image buffer");
-    }
-    return codec->kpLoadImageAtPage(buffer, size, page);
+    return codecOrThrow(buffer, size, "kpLoadImageAtPage")->kpLoadImageAtPage(buffer, size, page);
 }
 
 int KpImageFactory::kpGetTotalPages(const char* fileName)
@@ -215,7 +227,7 @@ void KpImageFactory::kpSaveImage(KpImage& image, const char* fileName, KpBaseIma
             return;
         }
     }
-    KP_THROW(11, "<KpImageFactory::kpSaveImage()> Unsupported file format " + ext);
+    KP_THROW(KP_UNSUPPORTED_DEPTH, "<KpImageFactory::kpSaveImage()> Unsupported file format " + ext);
 }
 
 void KpImageFactory::kpListImageTypes()

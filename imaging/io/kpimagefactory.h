@@ -5,7 +5,6 @@
 #include "kpimage.h"
 
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -48,25 +47,13 @@ public:
 private:
     KpImageFactory();
     void insert(KpBaseImage* codec);
+    // The codec for a file or buffer by content, or code 11 naming the
+    // operation ("kpLoadImage") and, for files, the file.
+    KpBaseImage* codecOrThrow(const char* fileName, const char* operation);
+    KpBaseImage* codecOrThrow(unsigned char* buffer, int size, const char* operation);
 
     std::vector<KpBaseImage*> imageObjects;
     std::map<std::string, KpBaseImage*, kpLtstr> extensionMap;
 };
-
-// The one instance of a codec class, created on first use (after the
-// registry, so that the standard codecs keep their order) and deleted
-// at program exit. Codec classes make it a friend and return it from
-// their static kpGetInstance().
-template <class Codec> Codec* kpCodecInstance()
-{
-    static std::unique_ptr<Codec> owner;
-    if (!owner) {
-        KpImageFactory::kpGetInstance();
-        if (!owner) {
-            owner.reset(new Codec());
-        }
-    }
-    return owner.get();
-}
 
 #endif

@@ -1,19 +1,22 @@
 #include "kppngimage.h"
 
+#include "kpcodecinstance.h"
 #include "kpexception.h"
+#include "kpfilecloser.h"
 #include "kplogger.h"
 #include "kpmemoryfile.h"
+#include "kpmemoryfileslot.h"
+#include "kpoutputfile.h"
+#include "kppixelbuffer.h"
 
 #include <png.h>
 #include <zlib.h>
 
 #include <cstdio>
 #include <memory>
-#include <new>
 #include <string>
 #include <vector>
 
-#include <sys/stat.h>
 
 // Every libpng call that may raise a library error runs inside one of the
 // small "guarded" functions below: each sets the error return point and
@@ -29,29 +32,8 @@ const double INCHES_PER_METRE = 39.37;
 const char* const STRUCT_FAILED = "<KpPNGImage::kpLoadImage()> Unable to create PNG struct.";
 const char* const HEADER_FAILED = "<KpPNGImage::kpLoadImage(...)> Unable to create PNG struct.";
 const char* const WRITE_FAILED = "<KpPNGImage::kpSaveImage()> Error during image write.";
-
-struct FileCloser {
-    void operator()(FILE* file) const { std::fclose(file); }
-};
-using InputFile = std::unique_ptr<FILE, FileCloser>;
-
-// Closes a memory-file handle when the decode ends, however it ends.
-class MemoryHandle {
-public:
-    explicit MemoryHandle(int value) : handle(value) {}
-    ~MemoryHandle()
-    {
-        if (handle >= 0) {
-            mem_close(handle);
-        }
-    }
-    MemoryHandle(const MemoryHandle&) = delete;
-    MemoryHandle& operator=(const MemoryHandle&) = delete;
-    int get() const { return handle; }
-
-private:
-    int handle;
-};
+const char* const NO_PIXEL_MEMORY =
+    "<KpPNGImage::kpProcessImage()> Could not allocate enough memory for the uncompressed image";
 
 // The read handles, destroyed exactly once whatever path the decode takes.
 class ReadHandles {
@@ -59,12 +41,12 @@ public:
     ReadHandles() : png(png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, warningCallback))
     {
         if (png == nullptr) {
-            KP_THROW(5, STRUCT_FAILED);
+            KP_THROW(KP_NO_DATA, STRUCT_FAILED);
         }
         info = png_create_info_struct(png);
         if (info == nullptr) {
             png_destroy_read_struct(&png, nullptr, nullptr);
-            KP_THROW(5, STRUCT_FAILED);
+            KP_THROW(KP_NO_DATA, STRUCT_FAILED);
         }
     }
     ~ReadHandles() { png_destroy_read_struct(&png, &info, nullptr); }
@@ -86,12 +68,12 @@ public:
     WriteHandles() : png(png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr))
     {
         if (png == nullptr) {
-            KP_THROW(5, "<KpPNGImage::kpSaveImage()> Unable to create PNG struct.");
+            KP_THROW(KP_NO_DATA, "<KpPNGImage::kpSaveImage()> Unable to create PNG struct.");
         }
         info = png_create_info_struct(png);
         if (info == nullptr) {
             png_destroy_write_struct(&png, nullptr);
-            KP_THROW(5, "<KpPNGImage::kpSaveImage()> Unable to create PNG struct.");
+            KP_THROW(KP_NO_DATA, "<KpPNGImage::kpSaveImage()> Unable to create PNG struct.");
         }
     }
     ~WriteHandles() { png_destroy_write_struct(&png, &info); }
@@ -100,48 +82,6 @@ public:
 
     png_structp png;
     png_infop info = nullptr;
-};
-
-// An output file that is removed unless it was written and closed
-// completely. Only regular files are removed: a device or a pipe named
-// as the output stays.
-class OutputFile {
-public:
-    explicit OutputFile(const char* fileName) : name(fileName), file(std::fopen(fileName, "wb"))
-    {
-        if (file == nullptr) {
-            KP_THROW(1, "<KpPNGImage::kpSaveImage()> File could not be opened.");
-        }
-        struct stat info;
-        regular = fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode);
-    }
-    ~OutputFile()
-    {
-        if (file != nullptr) {
-            std::fclose(file);
-        }
-        if (!complete && regular) {
-            std::remove(name.c_str());
-        }
-    }
-    OutputFile(const OutputFile&) = delete;
-    OutputFile& operator=(const OutputFile&) = delete;
-
-    FILE* get() const { return file; }
-    // Closes the file; false when buffered bytes could not be written.
-    bool close()
-    {
-        const bool closed = std::fclose(file) == 0;
-        file = nullptr;
-        complete = closed;
-        return closed;
-    }
-
-private:
-    std::string name;
-    FILE* file;
-    bool regular = false;
-    bool complete = false;
 };
 
 // Where the encoded bytes come from: a file read by the library itself,
@@ -235,9 +175,9 @@ KpImage decodeAfterSignature(PngSource source)
     ReadHandles handles;
     switch (readHeaderGuarded(handles.png, handles.info, &source)) {
     case HeaderResult::LIBRARY_ERROR:
-        KP_THROW(1, HEADER_FAILED);
+        KP_THROW(KP_CODEC_FAILED, HEADER_FAILED);
     case HeaderResult::HAS_ALPHA:
-        KP_THROW(3, "<KpPNGImage::kpProcessImage()> Unsupported PNG type: Alpha Component stripping will result in image corruption");
+        KP_THROW(KP_NOT_IMPLEMENTED, "<KpPNGImage::kpProcessImage()> Unsupported PNG type: Alpha Component stripping will result in image corruption");
     case HeaderResult::READ:
         break;
     }
@@ -247,21 +187,16 @@ KpImage decodeAfterSignature(PngSource source)
     const std::size_t rowBytes = png_get_rowbytes(handles.png, handles.info);
     const int format = formatOfDepth(depth);
     if (format == 0 || static_cast<int64_t>(rowBytes) != KpImageHead::kpRowBytes(static_cast<int32_t>(width), depth)) {
-        KP_THROW(3, "<KpPNGImage::kpProcessImage()> Unsupported png type");
-    }
-    if (static_cast<int64_t>(rowBytes) * height > KpImage::KP_MAX_IMAGE_BYTES) {
-        KP_THROW(13, "<KpPNGImage::kpProcessImage()> Could not allocate enough memory for the uncompressed image");
+        KP_THROW(KP_NOT_IMPLEMENTED, "<KpPNGImage::kpProcessImage()> Unsupported png type");
     }
     // The library keeps the padding bits after the last pixel of a 1-bit
     // row as it finds them, so those rows start cleared.
-    std::unique_ptr<uint8_t[]> data(depth == 1 ? new (std::nothrow) uint8_t[rowBytes * height]()
-                                               : new (std::nothrow) uint8_t[rowBytes * height]);
-    if (!data) {
-        KP_THROW(13, "<KpPNGImage::kpProcessImage()> Could not allocate enough memory for the uncompressed image");
-    }
+    std::unique_ptr<uint8_t[]> data =
+        depth == 1 ? KpPixelBuffer::kpAllocateFilled(static_cast<int64_t>(rowBytes), height, 0, NO_PIXEL_MEMORY)
+                   : KpPixelBuffer::kpAllocate(static_cast<int64_t>(rowBytes), height, NO_PIXEL_MEMORY);
     std::vector<png_bytep> rows = rowPointers(data.get(), height, rowBytes);
     if (!readRowsGuarded(handles.png, rows.data())) {
-        KP_THROW(1, "<KpPNGImage::kpProcessImage()> Error during image read.");
+        KP_THROW(KP_CODEC_FAILED, "<KpPNGImage::kpProcessImage()> Error during image read.");
     }
     KpImageHead head;
     head.width = static_cast<int32_t>(width);
@@ -282,7 +217,7 @@ bool isSignature(png_const_bytep bytes)
 void checkSignature(png_const_bytep bytes, bool complete)
 {
     if (!complete || !isSignature(bytes)) {
-        KP_THROW(7, "<KpPNGImage::kpLoadImage()> PNG header did not match expected.");
+        KP_THROW(KP_INVALID_ARGUMENT, "<KpPNGImage::kpLoadImage()> PNG header did not match expected.");
     }
 }
 
@@ -333,12 +268,7 @@ KpPNGImage::~KpPNGImage() = default;
 
 bool KpPNGImage::kpSupportImageFile(const char* fileName)
 {
-    InputFile file(std::fopen(fileName, "rb"));
-    if (!file) {
-        KP_THROW(1, "<KpPNGImage::kpSupportImageFile()> File could not be opened.");
-    }
-    png_byte bytes[SIGNATURE_BYTES];
-    return std::fread(bytes, 1, SIGNATURE_BYTES, file.get()) == SIGNATURE_BYTES && isSignature(bytes);
+    return kpSupportFileHead(fileName, KP_CODEC_FAILED, "<KpPNGImage::kpSupportImageFile()> File could not be opened.");
 }
 
 bool KpPNGImage::kpSupportImageFile(unsigned char* buffer, int size)
@@ -348,9 +278,9 @@ bool KpPNGImage::kpSupportImageFile(unsigned char* buffer, int size)
 
 KpImage KpPNGImage::kpLoadImage(const char* fileName)
 {
-    InputFile file(std::fopen(fileName, "rb"));
+    KpFileHolder file(std::fopen(fileName, "rb"));
     if (!file) {
-        KP_THROW(1, "<KpPNGImage::kpLoadImage()> File could not be opened.");
+        KP_THROW(KP_CODEC_FAILED, "<KpPNGImage::kpLoadImage()> File could not be opened.");
     }
     png_byte bytes[SIGNATURE_BYTES];
     checkSignature(bytes, std::fread(bytes, 1, SIGNATURE_BYTES, file.get()) == SIGNATURE_BYTES);
@@ -359,34 +289,34 @@ KpImage KpPNGImage::kpLoadImage(const char* fileName)
 
 KpImage KpPNGImage::kpLoadImage(unsigned char* buffer, int size)
 {
-    MemoryHandle handle(mem_open(buffer, size, "r"));
+    KpMemoryFileSlot handle(mem_open(buffer, size, "r"));
     png_byte bytes[SIGNATURE_BYTES];
-    checkSignature(bytes, mem_read(handle.get(), bytes, SIGNATURE_BYTES) == SIGNATURE_BYTES);
-    return decodeAfterSignature(PngSource{nullptr, handle.get()});
+    checkSignature(bytes, mem_read(handle.kpGetHandle(), bytes, SIGNATURE_BYTES) == SIGNATURE_BYTES);
+    return decodeAfterSignature(PngSource{nullptr, handle.kpGetHandle()});
 }
 
 void KpPNGImage::kpSaveImage(const char* fileName, KpImage& image)
 {
     if (image.kpGetData() == nullptr) {
-        KP_THROW(5, "<KpPNGImage::kpSaveImage()> Image Data is NULL!");
+        KP_THROW(KP_NO_DATA, "<KpPNGImage::kpSaveImage()> Image Data is NULL!");
     }
     PngLayout layout;
     if (!layoutOfDepth(image.kpGetDepth(), &layout)) {
-        KP_THROW(3, "<KpPNGImage::kpSaveImage()> Unsupported image depth");
+        KP_THROW(KP_NOT_IMPLEMENTED, "<KpPNGImage::kpSaveImage()> Unsupported image depth");
     }
-    OutputFile file(fileName);
+    KpOutputFile file(fileName, KP_CODEC_FAILED, "<KpPNGImage::kpSaveImage()> File could not be opened.");
     WriteHandles handles;
     std::vector<png_bytep> rows = rowPointers(image.kpGetData(), static_cast<uint32_t>(image.kpGetHeight()),
                                               static_cast<std::size_t>(image.kpGetBytesPerRow()));
-    if (!writeGuarded(handles.png, handles.info, file.get(), image.kpGetWidth(), image.kpGetHeight(), layout,
+    if (!writeGuarded(handles.png, handles.info, file.kpGetFile(), image.kpGetWidth(), image.kpGetHeight(), layout,
                       rows.data()) ||
-        !file.close()) {
-        KP_THROW(1, WRITE_FAILED);
+        !file.kpClose()) {
+        KP_THROW(KP_CODEC_FAILED, WRITE_FAILED);
     }
 }
 
 void KpPNGImage::kpSaveImage(const char*, KpImage&, int)
 {
-    KP_THROW(3, "<KpPNGImage::kpSaveImage(compression_type)> Not Yet Implemented!");
+    KP_THROW(KP_NOT_IMPLEMENTED, "<KpPNGImage::kpSaveImage(compression_type)> Not Yet Implemented!");
 }
 

@@ -2,7 +2,7 @@
 #define DOVODA_KPPNGIMAGE_H
 
 #include "kpsinglepageimage.h"
-#include "kpimagefactory.h"
+#include "kpcodecinstance.h"
 
 // PNG through libpng: 1-bit gray, 8-bit gray and 24-bit RGB images.
 // Loading strips 16-bit samples to their high byte, scales 2- and 4-bit

@@ -12,7 +12,7 @@ const int PAGE_COUNT = 1;
 void checkPageNumber(int page, const std::string& className)
 {
     if (page <= 0) {
-        KP_THROW(15, "<" + className + "::kpLoadImageAtPage()> Page number can't be 0 (zero).");
+        KP_THROW(KP_BAD_PAGE, "<" + className + "::kpLoadImageAtPage()> Page number can't be 0 (zero).");
     }
 }
 
@@ -22,7 +22,7 @@ void checkPageCount(int page, int pageCount, const std::string& className)
         char text[160];
         std::snprintf(text, sizeof text, "<%s::kpLoadImageAtPage()> Image only contain %d pages. User requesting page %d.",
                       className.c_str(), pageCount, page);
-        KP_THROW(8, text);
+        KP_THROW(KP_UNSUPPORTED_CONTENT, text);
     }
 }
 
