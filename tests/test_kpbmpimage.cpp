@@ -605,6 +605,46 @@ TEST(KpBMPImage, PeerFilesLoadAsThePeerDecodesThem)
     }
 }
 
+// Each palette entry of a 1-bit file is white when its luminance reaches
+// 128, whatever the other entry is: the image equals the peer's colours
+// thresholded that way.
+TEST(KpBMPImage, BinaryPaletteEntriesAreThresholdedOneByOne)
+{
+    if (!testsupport::isExecutable(PEER)) {
+        GTEST_SKIP() << PEER << " is not installed";
+    }
+    struct Case {
+        const char* name;
+        std::vector<uint32_t> palette;
+    };
+    const Case cases[] = {
+        {"two light colours", {0xF9F7F6, 0xFFFFFF}},
+        {"two light colours, brighter first", {0xFFFFFF, 0xF9F7F6}},
+        {"two dark colours", {0x303030, 0x101010}},
+        {"white first", {0xFFFFFF, 0x000000}},
+        {"black first", {0x000000, 0xFFFFFF}},
+        {"just below and at the middle", {0x7F7F7F, 0x808080}},
+    };
+    const std::string path = testsupport::makeTempDir() + "/palette.bmp";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        BmpLayout layout;
+        layout.width = 13;
+        layout.height = 3;
+        layout.bits = 1;
+        layout.palette = c.palette;
+        layout.pixels = paddedRows({{0xA5, 0x38}, {0x0F, 0xF0}, {0x5A, 0xC8}});
+        testsupport::writeFileBytes(path, encode(layout));
+        const Bytes rgb = peerPixels(path, "rgb");
+        Bytes expected;
+        for (std::size_t i = 0; i + 2 < rgb.size(); i += 3) {
+            const int luminance1000 = 299 * rgb[i] + 587 * rgb[i + 1] + 114 * rgb[i + 2];
+            expected.push_back(luminance1000 >= 128 * 1000 ? 255 : 0);
+        }
+        EXPECT_EQ(grayOfBinary(codec()->kpLoadImage(path.c_str())), expected);
+    }
+}
+
 TEST(KpBMPImage, SavedFilesReadBackInThePeer)
 {
     if (!testsupport::isExecutable(PEER)) {

@@ -1,6 +1,8 @@
 #include "testsupport.h"
 
 #include "kpexception.h"
+#include "kpimagefactory.h"
+#include "kplogger.h"
 
 #include <gtest/gtest.h>
 
@@ -163,6 +165,27 @@ void writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes)
     if (!out) {
         throw std::runtime_error("cannot write " + path);
     }
+}
+
+std::vector<ListedCodec> listedCodecs()
+{
+    KpLogger::kpGetInstance()->kpSetLevel(2);
+    ::testing::internal::CaptureStdout();
+    KpImageFactory::kpGetInstance()->kpListImageTypes();
+    const std::string text = ::testing::internal::GetCapturedStdout();
+    KpLogger::kpGetInstance()->kpSetLevel(3);
+    std::vector<ListedCodec> codecs;
+    const std::string nameField = "Name = ";
+    const std::string extensionField = ", Ext = ";
+    std::string::size_type at = 0;
+    while ((at = text.find(nameField, at)) != std::string::npos) {
+        const std::string::size_type nameEnd = text.find(extensionField, at);
+        const std::string::size_type lineEnd = text.find('\n', nameEnd);
+        codecs.push_back({text.substr(at + nameField.size(), nameEnd - at - nameField.size()),
+                          text.substr(nameEnd + extensionField.size(), lineEnd - nameEnd - extensionField.size())});
+        at = lineEnd;
+    }
+    return codecs;
 }
 
 } // namespace testsupport

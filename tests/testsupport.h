@@ -63,6 +63,15 @@ std::vector<uint8_t> runCommand(const std::string& command, int* exitStatus = nu
 std::vector<uint8_t> readFileBytes(const std::string& path);
 void writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 
+// A registered codec as kpListImageTypes logs it.
+struct ListedCodec {
+    std::string name;
+    std::string extensions; // comma-separated, as registered
+    std::string firstExtension() const { return extensions.substr(0, extensions.find(',')); }
+};
+// The registered codecs in search order.
+std::vector<ListedCodec> listedCodecs();
+
 } // namespace testsupport
 
 #endif
