@@ -1,11 +1,14 @@
 #include "testsupport.h"
 
 #include "kpexception.h"
+#include "kpmemoryfile.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <dirent.h>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -163,6 +166,103 @@ void writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes)
     if (!out) {
         throw std::runtime_error("cannot write " + path);
     }
+}
+
+std::vector<uint8_t> fileBytes(const std::string& header, const std::vector<uint8_t>& data)
+{
+    std::vector<uint8_t> file(header.begin(), header.end());
+    file.insert(file.end(), data.begin(), data.end());
+    return file;
+}
+
+std::vector<uint8_t> pixelsOf(const KpImage& image)
+{
+    return std::vector<uint8_t>(image.kpGetData(), image.kpGetData() + image.kpGetImageSize());
+}
+
+namespace {
+
+// The bytes in a file of this process's own temporary folder.
+std::string writeTemporaryFile(const std::vector<uint8_t>& file)
+{
+    static const std::string path = makeTempDir() + "/image";
+    writeFileBytes(path, file);
+    return path;
+}
+
+KpImage loadFromBuffer(KpBaseImage& codec, std::vector<uint8_t> file)
+{
+    return codec.kpLoadImage(file.data(), static_cast<int>(file.size()));
+}
+
+} // namespace
+
+KpImage loadFromBufferAndFile(KpBaseImage& codec, const std::vector<uint8_t>& file)
+{
+    KpImage fromBuffer = loadFromBuffer(codec, file);
+    const KpImage fromFile = codec.kpLoadImage(writeTemporaryFile(file).c_str());
+    EXPECT_EQ(fromFile.kpGetWidth(), fromBuffer.kpGetWidth());
+    EXPECT_EQ(fromFile.kpGetHeight(), fromBuffer.kpGetHeight());
+    EXPECT_EQ(fromFile.kpGetDepth(), fromBuffer.kpGetDepth());
+    EXPECT_EQ(pixelsOf(fromFile), pixelsOf(fromBuffer));
+    return fromBuffer;
+}
+
+void expectLoadFailure(KpBaseImage& codec, const std::vector<uint8_t>& file, int code, const std::string& text)
+{
+    expectFailure([&] { loadFromBuffer(codec, file); }, code, text);
+    const std::string path = writeTemporaryFile(file);
+    expectFailure([&] { codec.kpLoadImage(path.c_str()); }, code, text);
+}
+
+int openFileCount()
+{
+    DIR* folder = opendir("/proc/self/fd");
+    if (folder == nullptr) {
+        return -1;
+    }
+    int count = 0;
+    while (readdir(folder) != nullptr) {
+        ++count;
+    }
+    closedir(folder);
+    return count;
+}
+
+int freeMemoryFileSlots()
+{
+    std::vector<int> handles;
+    unsigned char byte = 0;
+    for (int handle = mem_open(&byte, 1, "r"); handle >= 0; handle = mem_open(&byte, 1, "r")) {
+        handles.push_back(handle);
+    }
+    for (int handle : handles) {
+        mem_close(handle);
+    }
+    return static_cast<int>(handles.size());
+}
+
+std::vector<uint8_t> magickSamples(const std::string& path, const std::string& samples)
+{
+    int status = -1;
+    std::vector<uint8_t> pixels =
+        runCommand(std::string(MAGICK_CONVERT) + " '" + path + "' -depth 8 " + samples + ":- 2>/dev/null", &status);
+    return status == 0 ? pixels : std::vector<uint8_t>();
+}
+
+std::vector<uint8_t> netpbmSamples(const std::string& path)
+{
+    // pamtopam writes a header ending in "ENDHDR" and a line end, then the
+    // samples.
+    int status = -1;
+    const std::vector<uint8_t> output =
+        runCommand(std::string(NETPBM_PAMDEPTH) + " 255 '" + path + "' 2>/dev/null | pamtopam", &status);
+    const std::string end = "ENDHDR\n";
+    const auto header = std::search(output.begin(), output.end(), end.begin(), end.end());
+    if (status != 0 || header == output.end()) {
+        return std::vector<uint8_t>();
+    }
+    return std::vector<uint8_t>(header + static_cast<std::ptrdiff_t>(end.size()), output.end());
 }
 
 } // namespace testsupport

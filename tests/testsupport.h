@@ -1,6 +1,7 @@
 #ifndef DOVODA_TESTSUPPORT_H
 #define DOVODA_TESTSUPPORT_H
 
+#include "kpbaseimage.h"
 #include "kpimage.h"
 
 #include <cstdint>
@@ -62,6 +63,31 @@ std::vector<uint8_t> runCommand(const std::string& command, int* exitStatus = nu
 // other way round.
 std::vector<uint8_t> readFileBytes(const std::string& path);
 void writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+
+// The bytes of an image file: a text header followed by binary data.
+std::vector<uint8_t> fileBytes(const std::string& header, const std::vector<uint8_t>& data);
+// The pixel buffer of an image.
+std::vector<uint8_t> pixelsOf(const KpImage& image);
+// Loads an encoded image with the codec from a memory buffer and from a
+// file; the two must agree (checked), and the buffer's image is returned.
+KpImage loadFromBufferAndFile(KpBaseImage& codec, const std::vector<uint8_t>& file);
+// Both loads of the bytes fail with this code and a message ending in
+// this text.
+void expectLoadFailure(KpBaseImage& codec, const std::vector<uint8_t>& file, int code, const std::string& text);
+
+// The number of files this process holds open, and of free slots in the
+// memory-file table: a load or save that fails must change neither.
+int openFileCount();
+int freeMemoryFileSlots();
+
+// How a peer decodes an image file, as 8-bit samples without a header,
+// rows top to bottom. ImageMagick: samples is "rgb" or "gray". netpbm:
+// scaled to a maximum of 255, three samples per pixel for a pixmap and
+// one (0 black, 255 white) for a bitmap. Empty when the peer fails.
+const char* const MAGICK_CONVERT = "/usr/bin/convert";
+const char* const NETPBM_PAMDEPTH = "/usr/bin/pamdepth";
+std::vector<uint8_t> magickSamples(const std::string& path, const std::string& samples);
+std::vector<uint8_t> netpbmSamples(const std::string& path);
 
 } // namespace testsupport
 
