@@ -4,7 +4,6 @@
 #include "kpmemorybasedio.h"
 #include "testsupport.h"
 
-#include <cstdlib>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -14,6 +13,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using testsupport::expectFailure;
 using testsupport::fileBytes;
+using testsupport::grayOfBinary;
 using testsupport::pictureOf;
 using testsupport::pixelsOf;
 using Picture = std::vector<std::string>;
@@ -34,24 +34,7 @@ KpImage loadBoth(const Bytes& file)
 
 Bytes savedToMemory(KpImage& image)
 {
-    unsigned char* block = nullptr;
-    int size = 0;
-    codec()->kpSaveImageToMem(image, &block, &size);
-    Bytes bytes(block, block + size);
-    std::free(block);
-    return bytes;
-}
-
-// One byte per pixel, 0 or 255, of a 1-bit image.
-Bytes grayOfBinary(const KpImage& image)
-{
-    Bytes gray;
-    for (int y = 0; y < image.kpGetHeight(); ++y) {
-        for (int x = 0; x < image.kpGetWidth(); ++x) {
-            gray.push_back(image.kpGetPixelScale(x, y));
-        }
-    }
-    return gray;
+    return testsupport::savedToMemory(*codec(), image);
 }
 
 TEST(KpPBMImage, RawRowsArePackedWithSetBitsBlack)
@@ -196,19 +179,10 @@ TEST(KpPBMImage, GrayAndColourAreThresholdedAt127)
 
 TEST(KpPBMImage, FailedSavesAreErrors)
 {
-    for (int width : {2, 3000}) {
-        SCOPED_TRACE(width);
-        KpImage image(width, width, 1);
-        expectFailure([&] { codec()->kpSaveImage("/dev/full", image); }, 4, "(disk full or stream closed).");
-    }
-    KpImage image(2, 2, 1);
-    const std::string path = testsupport::makeTempDir() + "/absent/image.pbm";
-    expectFailure([&] { codec()->kpSaveImage(path.c_str(), image); }, 2,
-                  "<KpFileBasedIO::KpFileBasedIO()> Could not open output image file");
+    testsupport::expectFailedSaves(*codec(), 1, 3000, 2, "<KpFileBasedIO::KpFileBasedIO()> Could not open output image file",
+                                   "<KpPBMImage::kpSaveImage()> Image Data is NULL!");
     KpImage empty;
     expectFailure([&] { savedToMemory(empty); }, 5, "<KpPBMImage::kpSaveImage()> Image Data is NULL!");
-    expectFailure([&] { codec()->kpSaveImage(path.c_str(), empty); }, 5,
-                  "<KpPBMImage::kpSaveImage()> Image Data is NULL!");
 }
 
 TEST(KpPBMImage, SupportTestRegistryAndPages)
@@ -235,12 +209,7 @@ TEST(KpPBMImage, SupportTestRegistryAndPages)
     testsupport::writeFileBytes(misnamed, testsupport::readFileBytes(saved));
     EXPECT_EQ(pictureOf(KpImage(misnamed.c_str(), nullptr)), Picture({"#.#", "..#"}));
 
-    EXPECT_EQ(codec()->kpGetTotalPages(saved.c_str()), 1);
-    EXPECT_EQ(codec()->kpLoadImageAtPage(saved.c_str(), 1).kpGetWidth(), 3);
-    expectFailure([&] { codec()->kpLoadImageAtPage(saved.c_str(), 0); }, 15,
-                  "<KpPBMImage::kpLoadImageAtPage()> Page number can't be 0 (zero).");
-    expectFailure([&] { codec()->kpLoadImageAtPage(saved.c_str(), 2); }, 8,
-                  "<KpPBMImage::kpLoadImageAtPage()> Image only contain 1 pages. User requesting page 2.");
+    testsupport::expectSinglePage(*codec(), saved, "KpPBMImage");
 }
 
 TEST(KpPBMImage, CorpusTwinLoadsAsThePeerDecodesIt)

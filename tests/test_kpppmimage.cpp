@@ -141,20 +141,8 @@ TEST(KpPPMImage, EveryDepthSavesAsColourPixmap)
 
 TEST(KpPPMImage, FailedSavesAreErrors)
 {
-    // A small image fails when the file is closed, a large one while its
-    // samples are written.
-    for (int width : {2, 700}) {
-        SCOPED_TRACE(width);
-        KpImage image(width, width, 24);
-        expectFailure([&] { codec()->kpSaveImage("/dev/full", image); }, 4, "(disk full or stream closed).");
-    }
-    KpImage image(2, 2, 24);
-    const std::string path = testsupport::makeTempDir() + "/absent/image.ppm";
-    expectFailure([&] { codec()->kpSaveImage(path.c_str(), image); }, 2,
-                  "<KpPPMImage::kpSaveImage()> Could not open output image file");
-    KpImage empty;
-    expectFailure([&] { codec()->kpSaveImage(path.c_str(), empty); }, 5,
-                  "<KpPPMImage::kpSaveImage()> Image Data is NULL!");
+    testsupport::expectFailedSaves(*codec(), 24, 700, 2, "<KpPPMImage::kpSaveImage()> Could not open output image file",
+                                   "<KpPPMImage::kpSaveImage()> Image Data is NULL!");
 }
 
 TEST(KpPPMImage, SupportTestRegistryAndPages)
@@ -182,12 +170,7 @@ TEST(KpPPMImage, SupportTestRegistryAndPages)
     Bytes bytes = testsupport::readFileBytes(saved);
     EXPECT_EQ(KpImage(bytes.data(), static_cast<int>(bytes.size()), nullptr).kpGetHeight(), 2);
 
-    EXPECT_EQ(codec()->kpGetTotalPages(saved.c_str()), 1);
-    EXPECT_EQ(codec()->kpLoadImageAtPage(saved.c_str(), 1).kpGetHeight(), 2);
-    expectFailure([&] { codec()->kpLoadImageAtPage(saved.c_str(), 0); }, 15,
-                  "<KpPPMImage::kpLoadImageAtPage()> Page number can't be 0 (zero).");
-    expectFailure([&] { codec()->kpLoadImageAtPage(bytes.data(), static_cast<int>(bytes.size()), 2); }, 8,
-                  "<KpPPMImage::kpLoadImageAtPage()> Image only contain 1 pages. User requesting page 2.");
+    testsupport::expectSinglePage(*codec(), saved, "KpPPMImage");
 }
 
 TEST(KpPPMImage, CorpusTwinsLoadAsThePeersDecodeThem)

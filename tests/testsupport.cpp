@@ -215,6 +215,45 @@ void expectLoadFailure(KpBaseImage& codec, const std::vector<uint8_t>& file, int
     expectFailure([&] { codec.kpLoadImage(path.c_str()); }, code, text);
 }
 
+std::vector<uint8_t> grayOfBinary(const KpImage& image)
+{
+    std::vector<uint8_t> gray;
+    for (int y = 0; y < image.kpGetHeight(); ++y) {
+        for (int x = 0; x < image.kpGetWidth(); ++x) {
+            gray.push_back(image.kpGetPixelScale(x, y));
+        }
+    }
+    return gray;
+}
+
+void expectFailedSaves(KpBaseImage& codec, int depth, int largeWidth, int openCode, const std::string& openText,
+                       const std::string& noDataText)
+{
+    for (int width : {2, largeWidth}) {
+        SCOPED_TRACE(width);
+        KpImage image(width, width, depth);
+        expectFailure([&] { codec.kpSaveImage("/dev/full", image); }, 4, "(disk full or stream closed).");
+    }
+    const std::string folder = makeTempDir();
+    const std::string path = folder + "/absent/image";
+    KpImage image(2, 2, depth);
+    expectFailure([&] { codec.kpSaveImage(path.c_str(), image); }, openCode, openText);
+    KpImage empty;
+    expectFailure([&] { codec.kpSaveImage((folder + "/empty").c_str(), empty); }, 5, noDataText);
+    EXPECT_FALSE(fileExists(folder + "/empty"));
+}
+
+void expectSinglePage(KpBaseImage& codec, const std::string& path, const std::string& className)
+{
+    EXPECT_EQ(codec.kpGetTotalPages(path.c_str()), 1);
+    EXPECT_NO_THROW(codec.kpLoadImageAtPage(path.c_str(), 1));
+    expectFailure([&] { codec.kpLoadImageAtPage(path.c_str(), 0); }, 15,
+                  "<" + className + "::kpLoadImageAtPage()> Page number can't be 0 (zero).");
+    std::vector<uint8_t> bytes = readFileBytes(path);
+    expectFailure([&] { codec.kpLoadImageAtPage(bytes.data(), static_cast<int>(bytes.size()), 2); }, 8,
+                  "<" + className + "::kpLoadImageAtPage()> Image only contain 1 pages. User requesting page 2.");
+}
+
 int openFileCount()
 {
     DIR* folder = opendir("/proc/self/fd");

@@ -5,6 +5,7 @@
 #include "kpimage.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
@@ -74,6 +75,30 @@ KpImage loadFromBufferAndFile(KpBaseImage& codec, const std::vector<uint8_t>& fi
 // Both loads of the bytes fail with this code and a message ending in
 // this text.
 void expectLoadFailure(KpBaseImage& codec, const std::vector<uint8_t>& file, int code, const std::string& text);
+
+// One byte per pixel, 0 or 255, of a 1-bit image.
+std::vector<uint8_t> grayOfBinary(const KpImage& image);
+// The bytes a codec's kpSaveImageToMem writes for the image.
+template <class Codec> std::vector<uint8_t> savedToMemory(Codec& codec, KpImage& image)
+{
+    unsigned char* block = nullptr;
+    int size = 0;
+    codec.kpSaveImageToMem(image, &block, &size);
+    std::vector<uint8_t> bytes(block, block + size);
+    std::free(block);
+    return bytes;
+}
+
+// Saves through the codec that must fail: into /dev/full a small image
+// of the depth (the close fails) and one largeWidth pixels square (a
+// write fails), code 4; into a missing folder, openCode with openText;
+// an image without data, code 5 with noDataText. No file is left behind.
+void expectFailedSaves(KpBaseImage& codec, int depth, int largeWidth, int openCode, const std::string& openText,
+                       const std::string& noDataText);
+// The single-page rule on a file the codec reads: one page, page 1
+// loads, page 0 raises code 15 and page 2 code 8, with the texts that
+// name className.
+void expectSinglePage(KpBaseImage& codec, const std::string& path, const std::string& className);
 
 // The number of files this process holds open, and of free slots in the
 // memory-file table: a load or save that fails must change neither.

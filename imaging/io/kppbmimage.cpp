@@ -6,13 +6,12 @@
 #include "kpfilecloser.h"
 #include "kplogger.h"
 #include "kpmemorybasedio.h"
-#include "kpoutputfile.h"
 #include "kppixelbuffer.h"
 #include "kppnmheader.h"
+#include "kpstreamsaver.h"
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -369,24 +368,10 @@ void KpPBMImage::kpSaveImage(KpIOStream& stream, KpImage& image)
 void KpPBMImage::kpSaveImage(const char* fileName, KpImage& image)
 {
     checkWritable(image);
-    KpOutputFile file(fileName, KP_CANNOT_OPEN, "<KpFileBasedIO::KpFileBasedIO()> Could not open output image file");
-    KpFileBasedIO stream(file.kpGetFile());
-    kpSaveImage(stream, image);
-    if (!stream.kpCloseStream() || !file.kpClose()) {
-        KP_THROW(KP_BAD_FILE, std::string("<KpPBMImage::kpSaveImage()> Could not finish writing ") + fileName +
-                                  " (disk full or stream closed).");
-    }
+    KpStreamSaver::kpSaveToFile(fileName, "KpPBMImage", [&](KpIOStream& stream) { kpSaveImage(stream, image); });
 }
 
 void KpPBMImage::kpSaveImageToMem(KpImage& image, unsigned char** block, int* size)
 {
-    KpMemoryBasedIO stream(nullptr, 0, "w");
-    try {
-        kpSaveImage(stream, image);
-    } catch (...) {
-        std::free(stream.kpGetBuffer());
-        throw;
-    }
-    *block = stream.kpGetBuffer();
-    *size = stream.kpGetSize();
+    KpStreamSaver::kpSaveToMemory([&](KpIOStream& stream) { kpSaveImage(stream, image); }, block, size);
 }
