@@ -166,8 +166,8 @@ void decodeRaw(CountedInput& input, const BitmapHeader& header, uint8_t* pixels,
 // starts a comment that runs to the end of its line. Pixels start black.
 class PlainRasterDecoder {
 public:
-    PlainRasterDecoder(uint8_t* pixels, int32_t width, int32_t bytesPerRow, int64_t pixelCount)
-        : row(pixels), width(width), bytesPerRow(bytesPerRow), missing(pixelCount)
+    PlainRasterDecoder(uint8_t* pixels, int32_t imageWidth, int32_t rowBytes, int64_t pixelCount)
+        : row(pixels), width(imageWidth), bytesPerRow(rowBytes), missing(pixelCount)
     {
     }
 

@@ -15,7 +15,7 @@ public:
     virtual ~KpPnmHeader();
 
     // The length of a source that cannot tell how many bytes it holds.
-    static const int64_t KP_UNKNOWN_LENGTH = -1;
+    static constexpr int64_t KP_UNKNOWN_LENGTH = -1;
 
     // Reads count decimal integers from line, each after optional blanks
     // and in 1 .. INT32_MAX; anything after the last one is ignored.

@@ -78,7 +78,7 @@ private:
 // A memory file over the caller's buffer; mem_gets skips empty lines.
 class MemorySource : public PixmapSource {
 public:
-    MemorySource(unsigned char* buffer, int size) : slot(mem_open(buffer, size, "r")), size(size) {}
+    MemorySource(unsigned char* buffer, int bufferSize) : slot(mem_open(buffer, bufferSize, "r")), size(bufferSize) {}
 
     bool readLine(char* line) override { return mem_gets(slot.kpGetHandle(), line, LINE_BYTES) > 0; }
 
