@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <dirent.h>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -163,6 +164,22 @@ void writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes)
     if (!out) {
         throw std::runtime_error("cannot write " + path);
     }
+}
+
+int openFileCount()
+{
+    DIR* folder = opendir("/proc/self/fd");
+    if (folder == nullptr) {
+        return 0;
+    }
+    int count = 0;
+    while (const dirent* entry = readdir(folder)) {
+        if (entry->d_name[0] != '.') {
+            ++count;
+        }
+    }
+    closedir(folder);
+    return count;
 }
 
 } // namespace testsupport

@@ -63,6 +63,10 @@ std::vector<uint8_t> runCommand(const std::string& command, int* exitStatus = nu
 std::vector<uint8_t> readFileBytes(const std::string& path);
 void writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 
+// The number of files this process holds open (to show that a failed
+// load or save closed what it opened).
+int openFileCount();
+
 } // namespace testsupport
 
 #endif

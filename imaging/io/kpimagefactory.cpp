@@ -3,8 +3,10 @@
 #include "kpbmpimage.h"
 #include "kpcodecinstance.h"
 #include "kpexception.h"
+#include "kpjpgimage.h"
 #include "kplogger.h"
 #include "kppngimage.h"
+#include "kptiffimage.h"
 
 #include <iostream>
 #include <memory>
@@ -23,7 +25,9 @@ template <class Codec> KpBaseImage* standardCodec()
 // The standard codecs in registration order, which is also the order of
 // the content tests.
 KpBaseImage* (*const STANDARD_CODECS[])() = {
+    &standardCodec<KpJPGImage>,
     &standardCodec<KpBMPImage>,
+    &standardCodec<KpTIFFImage>,
     &standardCodec<KpPNGImage>,
 };
 
