@@ -63,21 +63,30 @@ int logLibraryError(TIFF*, void*, const char* module, const char* format, va_lis
     return logLibraryMessage(FAILURE_LEVEL, module, format, arguments);
 }
 
-int logLibraryWarning(TIFF*, void*, const char* module, const char* format, va_list arguments)
+// The warnings libtiff gave one handle so far.
+struct WarningCount {
+    long count = 0;
+};
+
+int logLibraryWarning(TIFF*, void* warnings, const char* module, const char* format, va_list arguments)
 {
+    if (warnings != nullptr) {
+        ++static_cast<WarningCount*>(warnings)->count;
+    }
     return logLibraryMessage(WARNING_LEVEL, module, format, arguments);
 }
 
-// The options of one open: the message routing, and no single libtiff
-// allocation larger than the largest image.
+// The options of one open: the message routing (warnings counted when a
+// count is given), and no single libtiff allocation larger than the
+// largest image.
 class OpenOptions {
 public:
-    OpenOptions() : options(TIFFOpenOptionsAlloc())
+    explicit OpenOptions(WarningCount* warnings) : options(TIFFOpenOptionsAlloc())
     {
         if (options != nullptr) {
             TIFFOpenOptionsSetMaxSingleMemAlloc(options, static_cast<tmsize_t>(KpImage::KP_MAX_IMAGE_BYTES));
             TIFFOpenOptionsSetErrorHandlerExtR(options, logLibraryError, nullptr);
-            TIFFOpenOptionsSetWarningHandlerExtR(options, logLibraryWarning, nullptr);
+            TIFFOpenOptionsSetWarningHandlerExtR(options, logLibraryWarning, warnings);
         }
     }
     ~OpenOptions() { TIFFOpenOptionsFree(options); }
@@ -224,29 +233,29 @@ int mapNothing(thandle_t, void**, toff_t*)
     return 0;
 }
 
-TiffHandle openFile(const char* fileName)
+TiffHandle openFile(const char* fileName, WarningCount* warnings)
 {
     if (fileName == nullptr) {
         return nullptr;
     }
-    OpenOptions options;
+    OpenOptions options(warnings);
     return TiffHandle(TIFFOpenExt(fileName, "r", options.get()));
 }
 
 // handle points to a memory-file handle that outlives the TIFF handle.
-TiffHandle openMemory(int* handle, const char* mode)
+TiffHandle openMemory(int* handle, const char* mode, WarningCount* warnings)
 {
     if (*handle < 0) {
         return nullptr;
     }
-    OpenOptions options;
+    OpenOptions options(warnings);
     return TiffHandle(TIFFClientOpenExt("", mode, handle, readMemory, writeMemory, seekMemory, closeNothing,
                                         sizeOfMemory, mapMemory, unmapNothing, options.get()));
 }
 
 TiffHandle openStream(std::FILE* file, const char* fileName)
 {
-    OpenOptions options;
+    OpenOptions options(nullptr);
     return TiffHandle(TIFFClientOpenExt(fileName, "w", file, readStream, writeStream, seekStream, closeNothing,
                                         sizeOfStream, mapNothing, unmapNothing, options.get()));
 }
@@ -445,6 +454,21 @@ void invert(uint8_t* buffer, std::size_t size)
     }
 }
 
+// The bits past the width in the last byte of each 1-bit row are not
+// pixels: decoders leave them as they find them, and inversion sets them.
+void clearPadding(uint8_t* pixels, int32_t width, uint32_t height)
+{
+    const int used = width % 8;
+    if (used == 0) {
+        return;
+    }
+    const std::size_t rowBytes = static_cast<std::size_t>(width / 8 + 1);
+    const uint8_t mask = static_cast<uint8_t>(0xFF << (8 - used));
+    for (uint32_t y = 0; y < height; ++y) {
+        pixels[y * rowBytes + rowBytes - 1] &= mask;
+    }
+}
+
 // Gray and RGB pages: 1 and 8 bits per pixel are read strip by strip
 // (white-is-zero inverted), 24, 32 and 48 bits become depth 24.
 std::unique_ptr<uint8_t[]> readDirect(TIFF* tiff, const TiffLayout& layout, KpImageHead& head)
@@ -460,6 +484,9 @@ std::unique_ptr<uint8_t[]> readDirect(TIFF* tiff, const TiffLayout& layout, KpIm
         if (layout.photometric == PHOTOMETRIC_MINISWHITE) {
             kpLogPrintf(logger(), WARNING_LEVEL, "Fixing the photometric interpretation\n");
             invert(pixels.get(), static_cast<std::size_t>(rowBytes) * layout.height);
+        }
+        if (bitsPerPixel == 1) {
+            clearPadding(pixels.get(), width, layout.height);
         }
         return pixels;
     }
@@ -538,7 +565,9 @@ int formatOfDepth(int depth)
     }
 }
 
-KpImage decodePage(TIFF* tiff, int page)
+// Pixels that libtiff warned about while reading them (a Group 3 or 4
+// strip that ends early, say) load with the image's warning flag set.
+KpImage decodePage(TIFF* tiff, int page, const WarningCount& warnings)
 {
     if (!moveToPage(tiff, page)) {
         KP_THROW(KP_BAD_PAGE, INVALID_PAGE);
@@ -549,6 +578,7 @@ KpImage decodePage(TIFF* tiff, int page)
     const TiffLayout layout = readLayout(tiff);
     head.width = static_cast<int32_t>(layout.width);
     head.height = static_cast<int32_t>(layout.height);
+    const long warningsBefore = warnings.count;
     std::unique_ptr<uint8_t[]> pixels;
     switch (layout.photometric) {
     case PHOTOMETRIC_MINISWHITE:
@@ -567,7 +597,9 @@ KpImage decodePage(TIFF* tiff, int page)
         break;
     }
     head.format = formatOfDepth(head.depth);
-    return KpImage(pixels.release(), head);
+    KpImage image(pixels.release(), head);
+    image.kpSetHasWarnings(warnings.count > warningsBefore);
+    return image;
 }
 
 void checkPageNumber(int page)
@@ -672,11 +704,12 @@ KpImage KpTIFFImage::kpLoadImage(unsigned char* buffer, int size)
 KpImage KpTIFFImage::kpLoadImageAtPage(const char* fileName, int page)
 {
     checkPageNumber(page);
-    TiffHandle tiff = openFile(fileName);
+    WarningCount warnings;
+    TiffHandle tiff = openFile(fileName, &warnings);
     if (!tiff) {
         KP_THROW(KP_BAD_FILE, OPEN_FAILED);
     }
-    return decodePage(tiff.get(), page);
+    return decodePage(tiff.get(), page, warnings);
 }
 
 KpImage KpTIFFImage::kpLoadImageAtPage(unsigned char* buffer, int size, int page)
@@ -684,16 +717,17 @@ KpImage KpTIFFImage::kpLoadImageAtPage(unsigned char* buffer, int size, int page
     checkPageNumber(page);
     KpMemoryFileSlot slot(mem_open(buffer, size, "r"));
     int handle = slot.kpGetHandle();
-    TiffHandle tiff = openMemory(&handle, "r");
+    WarningCount warnings;
+    TiffHandle tiff = openMemory(&handle, "r", &warnings);
     if (!tiff) {
         KP_THROW(KP_BAD_FILE, OPEN_FAILED);
     }
-    return decodePage(tiff.get(), page);
+    return decodePage(tiff.get(), page, warnings);
 }
 
 int KpTIFFImage::kpGetTotalPages(const char* fileName)
 {
-    TiffHandle tiff = openFile(fileName);
+    TiffHandle tiff = openFile(fileName, nullptr);
     if (!tiff) {
         KP_THROW(KP_BAD_FILE, "<KpTIFFImage::kpGetTotalPages()> Could not open incoming image");
     }
@@ -704,7 +738,7 @@ int KpTIFFImage::kpGetTotalPages(unsigned char* buffer, int size)
 {
     KpMemoryFileSlot slot(mem_open(buffer, size, "r"));
     int handle = slot.kpGetHandle();
-    TiffHandle tiff = openMemory(&handle, "r");
+    TiffHandle tiff = openMemory(&handle, "r", nullptr);
     if (!tiff) {
         KP_THROW(KP_BAD_FILE, "<KpTIFFImage::kpGetTotalPages()> Could not open incoming image");
     }
@@ -731,7 +765,7 @@ void KpTIFFImage::kpSaveImageToMem(KpImage& image, unsigned char** block, int* s
 {
     requireData(image, "kpSaveImageToMem");
     MemoryOutput output;
-    TiffHandle tiff = openMemory(output.kpHandle(), "w");
+    TiffHandle tiff = openMemory(output.kpHandle(), "w", nullptr);
     if (!tiff) {
         KP_THROW(KP_BAD_FILE, "<KpTIFFImage::kpSaveImageToMem()> Could not open incoming image");
     }

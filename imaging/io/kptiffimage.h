@@ -17,7 +17,9 @@ typedef struct tiff TIFF;
 // colour layout that libtiff's RGBA interface reads (16-bit RGB, RGB
 // with alpha, tiles) as depth 24, and palettes of 1, 2, 4 and 8 bits as
 // depth 24. YCbCr, 2- and 4-bit gray, 16-bit gray and gray with alpha are
-// refused. Missing resolutions load as 200 dpi.
+// refused. Missing resolutions load as 200 dpi. Pixels libtiff warned
+// about while reading them (a fax strip that ends early) load with
+// kpGetHasWarnings() set.
 // Saving: depth 1 with CCITT Group 4 and photometric black-is-zero, depth
 // 8 and 24 with PackBits, the whole image as one strip.
 // libtiff's errors and warnings go to the library logger (levels 3 and 2).
