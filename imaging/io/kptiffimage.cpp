@@ -32,6 +32,9 @@ const float DEFAULT_RESOLUTION = 200.0f;
 const float CENTIMETRES_PER_INCH = 2.54f;
 const int LIBRARY_MESSAGE_BYTES = 512;
 const int MAX_PALETTE_BITS = 8;
+// The encoded strip passes through a buffer of this size on its way to
+// the file (libtiff would otherwise hold the whole strip).
+const tmsize_t ENCODE_BUFFER_BYTES = 1 << 20;
 
 const char* const OPEN_FAILED = "<KpTIFFImage::kpLoadImageAtPage()> Could not open incoming image";
 const char* const PAGE_ZERO = "<KpTIFFImage::kpLoadImageAtPage()> Page number can't be 0 (zero).";
@@ -798,7 +801,8 @@ void KpTIFFImage::kpSaveImage(TIFF* tiff, KpImage& image, int compression)
     setTag(tiff, TIFFTAG_XRESOLUTION, resolutionOrDefault(image.kpGetXResolution()));
     setTag(tiff, TIFFTAG_YRESOLUTION, resolutionOrDefault(image.kpGetYResolution()));
     const tmsize_t size = static_cast<tmsize_t>(image.kpGetImageSize());
-    if (TIFFWriteEncodedStrip(tiff, 0, image.kpGetData(), size) < 0) {
+    if (TIFFWriteBufferSetup(tiff, nullptr, ENCODE_BUFFER_BYTES) != 1 ||
+        TIFFWriteEncodedStrip(tiff, 0, image.kpGetData(), size) < 0) {
         KP_THROW(KP_BAD_FILE, "<KpTIFFImage::kpSaveImage()> Could not write the image data");
     }
 }
