@@ -330,7 +330,7 @@ KpImage decode(const JpegSource& source)
     head.height = static_cast<int32_t>(height);
     head.channels = components;
     head.depth = 8 * components;
-    head.format = components == 1 ? 2 : 3;
+    head.format = KpImageHead::kpFormatOf(head.depth);
     setResolution(jpeg.info, head);
     KpImage image(pixels.release(), head);
     if (jpeg.errors.library.num_warnings > 0) {
@@ -413,9 +413,14 @@ UINT16 densityOf(float resolution)
     return static_cast<UINT16>(std::min(resolution, LARGEST_DENSITY));
 }
 
+std::string nameOf(const char* fileName)
+{
+    return fileName == nullptr ? "" : fileName;
+}
+
 std::unique_ptr<KpOutputFile> openOutput(const char* fileName)
 {
-    const std::string name = fileName == nullptr ? "" : fileName;
+    const std::string name = nameOf(fileName);
     try {
         return std::unique_ptr<KpOutputFile>(new KpOutputFile(
             fileName, KP_CANNOT_OPEN, "<KpJPGImage::kpSaveImage()> can't open file for output: " + name));
@@ -456,11 +461,6 @@ void encode(const char* fileName, const KpImage& image, int quality)
     if (!file->kpClose()) {
         KP_THROW(KP_BAD_FILE, "<KpJPGImage::kpSaveImage()> The output file could not be completed.");
     }
-}
-
-std::string nameOf(const char* fileName)
-{
-    return fileName == nullptr ? "" : fileName;
 }
 
 } // namespace

@@ -558,16 +558,6 @@ std::unique_ptr<uint8_t[]> readPalette(TIFF* tiff, const TiffLayout& layout)
     return pixels;
 }
 
-int formatOfDepth(int depth)
-{
-    switch (depth) {
-    case 1: return 1;
-    case 8: return 2;
-    case 24: return 3;
-    default: return 0;
-    }
-}
-
 // Pixels that libtiff warned about while reading them (a Group 3 or 4
 // strip that ends early, say) load with the image's warning flag set.
 KpImage decodePage(TIFF* tiff, int page, const WarningCount& warnings)
@@ -599,7 +589,7 @@ KpImage decodePage(TIFF* tiff, int page, const WarningCount& warnings)
         // No pixels: the image record refuses the empty image (code 5).
         break;
     }
-    head.format = formatOfDepth(head.depth);
+    head.format = KpImageHead::kpFormatOf(head.depth);
     KpImage image(pixels.release(), head);
     image.kpSetHasWarnings(warnings.count > warningsBefore);
     return image;
