@@ -281,11 +281,13 @@ int openFileCount()
 {
     DIR* folder = opendir("/proc/self/fd");
     if (folder == nullptr) {
-        return -1;
+        return 0;
     }
     int count = 0;
-    while (readdir(folder) != nullptr) {
-        ++count;
+    while (const dirent* entry = readdir(folder)) {
+        if (entry->d_name[0] != '.') {
+            ++count;
+        }
     }
     closedir(folder);
     return count;

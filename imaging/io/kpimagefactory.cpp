@@ -3,10 +3,12 @@
 #include "kpbmpimage.h"
 #include "kpcodecinstance.h"
 #include "kpexception.h"
+#include "kpjpgimage.h"
 #include "kplogger.h"
 #include "kppbmimage.h"
 #include "kppngimage.h"
 #include "kpppmimage.h"
+#include "kptiffimage.h"
 
 #include <iostream>
 #include <memory>
@@ -26,7 +28,9 @@ template <class Codec> KpBaseImage* standardCodec()
 // the content tests.
 KpBaseImage* (*const STANDARD_CODECS[])() = {
     &standardCodec<KpPPMImage>,
+    &standardCodec<KpJPGImage>,
     &standardCodec<KpBMPImage>,
+    &standardCodec<KpTIFFImage>,
     &standardCodec<KpPNGImage>,
     &standardCodec<KpPBMImage>,
 };
