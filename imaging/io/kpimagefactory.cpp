@@ -3,6 +3,7 @@
 #include "kpbmpimage.h"
 #include "kpcodecinstance.h"
 #include "kpexception.h"
+#include "kpgifimage.h"
 #include "kplogger.h"
 #include "kppngimage.h"
 
@@ -24,6 +25,7 @@ template <class Codec> KpBaseImage* standardCodec()
 // the content tests.
 KpBaseImage* (*const STANDARD_CODECS[])() = {
     &standardCodec<KpBMPImage>,
+    &standardCodec<KpGIFImage>,
     &standardCodec<KpPNGImage>,
 };
 
