@@ -4,6 +4,8 @@ KpColorTable::KpColorTable(int slotCount, int tableCapacity)
     : keys(static_cast<std::size_t>(slotCount), EMPTY), indices(static_cast<std::size_t>(slotCount), -1),
       capacity(tableCapacity)
 {
+    memoKeys.fill(EMPTY);
+    memoIndices.fill(-1);
 }
 
 KpColorTable::~KpColorTable() = default;
@@ -24,4 +26,15 @@ int KpColorTable::lookUp(int32_t key, int homeSlot)
     keys[slot] = key;
     indices[slot] = count;
     return count++;
+}
+
+// A colour the table refused is not remembered: it stays refused, and the
+// table does not change any more once it is full.
+int KpColorTable::remember(int32_t key, uint32_t memo, int index)
+{
+    if (index >= 0) {
+        memoKeys[memo] = key;
+        memoIndices[memo] = index;
+    }
+    return index;
 }

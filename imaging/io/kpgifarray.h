@@ -2,6 +2,7 @@
 #define DOVODA_KPGIFARRAY_H
 
 #include "kpexception.h"
+#include "kppixelbuffer.h"
 
 #include <cstdint>
 #include <cstring>
@@ -30,6 +31,7 @@ public:
         if (!items && capacity > 0) {
             KP_THROW(KP_NO_MEMORY, "<KpGIFArray::kpReserve()> Unable to allocate memory for the GIF data");
         }
+        KpPixelBuffer::kpAdviseHugePages(items.get(), static_cast<std::size_t>(capacity) * sizeof(T));
         reserved = static_cast<int32_t>(capacity);
         count = 0;
     }

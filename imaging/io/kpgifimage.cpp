@@ -18,7 +18,6 @@
 #include <memory>
 #include <string>
 #include <sys/stat.h>
-#include <vector>
 
 namespace {
 
@@ -167,13 +166,19 @@ const KpImage& checkedForWriting(const KpImage& image)
 // The code stream of the writer: every pixel's index as one code, a clear
 // code before pixel 0 and before every (2^exponent - 2)th pixel, the end
 // code after the last, packed least significant bit first.
-std::vector<uint8_t> packCodes(const KpGIFArray<unsigned char>& indices, const KpGIFImage::KpEncoderSettings& settings)
+struct CodeStream {
+    std::unique_ptr<uint8_t[]> bytes;
+    std::size_t size;
+};
+
+CodeStream packCodes(const KpGIFArray<unsigned char>& indices, const KpGIFImage::KpEncoderSettings& settings)
 {
     const int64_t pixels = indices.kpGetCount();
     const int64_t clearInterval = (int64_t(1) << settings.tableExponent) - 2;
     const int64_t codes = pixels + (pixels + clearInterval - 1) / clearInterval + 1;
-    std::vector<uint8_t> stream(static_cast<std::size_t>((codes * settings.codeWidth + 7) / 8));
-    uint8_t* out = stream.data();
+    CodeStream stream{nullptr, static_cast<std::size_t>((codes * settings.codeWidth + 7) / 8)};
+    stream.bytes = KpPixelBuffer::kpAllocate(int64_t(stream.size), 1, "<KpGIFImage::kpSaveImage()> Unable to allocate memory for the GIF data");
+    uint8_t* out = stream.bytes.get();
     uint64_t pending = 0;
     int pendingBits = 0;
     auto put = [&](uint32_t code) {
@@ -188,11 +193,12 @@ std::vector<uint8_t> packCodes(const KpGIFArray<unsigned char>& indices, const K
         }
     };
     const unsigned char* index = indices.kpGetItems();
-    for (int64_t i = 0; i < pixels; ++i) {
-        if (i % clearInterval == 0) {
-            put(static_cast<uint32_t>(settings.clearCode));
+    for (int64_t done = 0; done < pixels;) {
+        put(static_cast<uint32_t>(settings.clearCode));
+        const int64_t end = std::min(pixels, done + clearInterval);
+        for (; done < end; ++done) {
+            put(index[done]);
         }
-        put(index[i]);
     }
     put(static_cast<uint32_t>(settings.endCode));
     for (; pendingBits > 0; pendingBits -= 8, pending >>= 8) {
@@ -264,11 +270,11 @@ void KpGIFImage::KpLocalGIFImage::writeDescriptor()
 // rest, then the block terminator.
 void KpGIFImage::KpLocalGIFImage::encodeData()
 {
-    const std::vector<uint8_t> stream = packCodes(indices, settings);
-    for (std::size_t done = 0; done < stream.size(); done += MAX_SUB_BLOCK) {
-        const int32_t length = static_cast<int32_t>(std::min<std::size_t>(MAX_SUB_BLOCK, stream.size() - done));
+    const CodeStream stream = packCodes(indices, settings);
+    for (std::size_t done = 0; done < stream.size; done += MAX_SUB_BLOCK) {
+        const int32_t length = static_cast<int32_t>(std::min<std::size_t>(MAX_SUB_BLOCK, stream.size - done));
         dataBlocks.kpAppend(static_cast<unsigned char>(length));
-        dataBlocks.kpAppend(stream.data() + done, length);
+        dataBlocks.kpAppend(stream.bytes.get() + done, length);
     }
     dataBlocks.kpAppend(0);
 }

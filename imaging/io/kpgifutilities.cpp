@@ -1,6 +1,7 @@
 #include "kpgifutilities.h"
 
 #include "kpimage.h"
+#include "kppixelbuffer.h"
 
 #include <algorithm>
 #include <array>
@@ -48,6 +49,7 @@ const int FALLBACK_CODE_WIDTH = 9;
 const int CLEAR_SEARCH_BITS = 12;
 const uint32_t CLEAR_SEARCH_MASK = (1u << CLEAR_SEARCH_BITS) - 1;
 const int NO_CODE = -1;
+const int32_t SHORT_STRING = 64;
 
 // Recovery.
 const int PRESET_BLOCK_SIZE = 255;
@@ -136,6 +138,32 @@ int64_t recoveryAllowance(int64_t units)
     return RECOVERY_WORK_PER_UNIT * units + RECOVERY_WORK_FLOOR;
 }
 
+// Copies a string that ends at or before the place it goes to. Most LZW
+// strings are a few bytes long, too short for a library call to pay, so
+// they move in fixed-size pieces.
+inline void copyString(uint8_t* to, const uint8_t* from, int32_t length)
+{
+    if (length > SHORT_STRING) {
+        std::memcpy(to, from, static_cast<std::size_t>(length));
+        return;
+    }
+    int32_t i = 0;
+    for (; i + 8 <= length; i += 8) {
+        std::memcpy(to + i, from + i, 8);
+    }
+    if ((length & 4) != 0) {
+        std::memcpy(to + i, from + i, 4);
+        i += 4;
+    }
+    if ((length & 2) != 0) {
+        std::memcpy(to + i, from + i, 2);
+        i += 2;
+    }
+    if ((length & 1) != 0) {
+        to[i] = from[i];
+    }
+}
+
 // The decoder of one call of buffer_LZW_decode_new. Strings are copied
 // within the frame from where the table says their bytes already are;
 // only a root is looked up in the palette, and only a root can name a
@@ -145,9 +173,13 @@ class LzwDecoder {
 public:
     LzwDecoder(const unsigned char* codes, int codeCount, int codeWidth, raster_image* frame, int pixelCount)
         : codes(codes), codeCount(codeCount), initialWidth(codeWidth), clearCode(1 << (codeWidth - 1)),
-          endCode(clearCode + 1), frame(frame), palette(frame->palette), pixel(pixelCount),
+          endCode(clearCode + 1), planes(frame->planes), colours(frame->palette->width), pixel(pixelCount),
           frameSize(planeSize(frame))
     {
+        for (int p = 0; p < planes; ++p) {
+            out[p] = plane(frame, p);
+            palette[p] = plane(frame->palette, std::min(p, frame->palette->planes - 1));
+        }
         LZW_table_init(&table, clearCode);
         restart();
     }
@@ -209,14 +241,19 @@ private:
         }
         const int32_t start = pixel;
         if (code < table.roots) {
-            if (code >= palette->width) {
+            if (code >= colours) {
                 printError("ERROR in buffer_LZW_decode_new(): Attempt made to access uninitialized value\n");
                 return false;
             }
-            putRoot(code);
+            for (int p = 0; p < planes; ++p) {
+                out[p][pixel] = palette[p][code];
+            }
         } else {
-            copyString(table.position[code], length);
+            for (int p = 0; p < planes; ++p) {
+                copyString(out[p] + pixel, out[p] + table.position[code], length);
+            }
         }
+        pixel += length;
         if (previous != NO_CODE && next < lzw_table::ENTRIES) {
             addEntry();
         }
@@ -237,12 +274,11 @@ private:
             return false;
         }
         const int32_t start = pixel;
-        copyString(previousStart, previousLength);
-        for (int p = 0; p < frame->planes; ++p) {
-            uint8_t* samples = plane(frame, p);
-            samples[pixel] = samples[start];
+        for (int p = 0; p < planes; ++p) {
+            copyString(out[p] + pixel, out[p] + previousStart, previousLength);
+            out[p][pixel + previousLength] = out[p][pixel];
         }
-        ++pixel;
+        pixel += length;
         addEntry();
         remember(next - 1, start, length);
         return true;
@@ -256,24 +292,6 @@ private:
             return false;
         }
         return true;
-    }
-
-    void putRoot(int index)
-    {
-        for (int p = 0; p < frame->planes; ++p) {
-            plane(frame, p)[pixel] = plane(palette, std::min(p, palette->planes - 1))[index];
-        }
-        ++pixel;
-    }
-
-    // Copies a string that ends before the current pixel.
-    void copyString(int32_t from, int32_t length)
-    {
-        for (int p = 0; p < frame->planes; ++p) {
-            uint8_t* samples = plane(frame, p);
-            std::memcpy(samples + pixel, samples + from, static_cast<std::size_t>(length));
-        }
-        pixel += length;
     }
 
     // The new entry is the previous string and the byte after it, which is
@@ -300,8 +318,10 @@ private:
     const int initialWidth;
     const int clearCode;
     const int endCode;
-    raster_image* frame;
-    const raster_image* palette;
+    const int planes;
+    const int colours;
+    uint8_t* out[RGB_PLANES] = {};
+    const uint8_t* palette[RGB_PLANES] = {};
     int32_t pixel;
     const int64_t frameSize;
     lzw_table table;
@@ -835,22 +855,6 @@ int buffer_parse_gif_block_new(const unsigned char* bytes, int position, int siz
     return position;
 }
 
-int buffer_read_code(uint32_t* bitBuffer, int* bitCount, int width, const unsigned char* codes, int codeCount,
-                     int* bytePosition)
-{
-    while (*bitCount < width) {
-        if (*bytePosition < codeCount) {
-            *bitBuffer |= uint32_t(codes[*bytePosition]) << *bitCount;
-            ++*bytePosition;
-        }
-        *bitCount += 8;
-    }
-    const int code = static_cast<int>(*bitBuffer & ((1u << width) - 1));
-    *bitBuffer >>= width;
-    *bitCount -= width;
-    return code;
-}
-
 int LZW_table_init(lzw_table* table, int rootCount)
 {
     table->roots = std::min(rootCount, PALETTE_CAPACITY);
@@ -867,6 +871,11 @@ int buffer_LZW_decode_new(const unsigned char* codes, int startByte, int startBi
     *endCode = 0;
     *bytePosition = startByte;
     if (!checkPalette(frame)) {
+        return 0;
+    }
+    if (frame->samples == nullptr || frame->sampleType != BYTE_SAMPLES || (frame->planes != 1 && frame->planes != 3)) {
+        printError("ERROR in buffer_LZW_decode_new(): The frame needs one or three planes of byte samples.  ");
+        printError(CODING_BUG);
         return 0;
     }
     if (codeWidth < 1 || codeWidth > MAX_CODE_WIDTH) {
@@ -1028,6 +1037,7 @@ int image_create(raster_image** image, raster_size size, int planes, int sampleT
         if (raster->samples == nullptr) {
             return -1;
         }
+        KpPixelBuffer::kpAdviseHugePages(raster->samples, static_cast<std::size_t>(bytes));
     }
     *image = created.release();
     return 1;

@@ -53,7 +53,7 @@ struct raster_point {
 // and its length. Roots are the one-byte strings 0 .. roots - 1; an entry
 // of length 0 is empty.
 struct lzw_table {
-    static const int ENTRIES = 4096;
+    static constexpr int ENTRIES = 4096;
     int32_t roots;
     int32_t length[ENTRIES];
     int32_t position[ENTRIES];
@@ -90,8 +90,21 @@ int buffer_LZW_decode_new(const unsigned char* codes, int startByte, int startBi
 // while fewer than width bits are buffered the next byte is ORed in above
 // them. Bits beyond the codeCount code bytes read as 0 and do not move
 // *bytePosition past codeCount.
-int buffer_read_code(uint32_t* bitBuffer, int* bitCount, int width, const unsigned char* codes, int codeCount,
-                     int* bytePosition);
+inline int buffer_read_code(uint32_t* bitBuffer, int* bitCount, int width, const unsigned char* codes,
+                            int codeCount, int* bytePosition)
+{
+    while (*bitCount < width) {
+        if (*bytePosition < codeCount) {
+            *bitBuffer |= uint32_t(codes[*bytePosition]) << *bitCount;
+            ++*bytePosition;
+        }
+        *bitCount += 8;
+    }
+    const int code = static_cast<int>(*bitBuffer & ((1u << width) - 1));
+    *bitBuffer >>= width;
+    *bitCount -= width;
+    return code;
+}
 
 // Empties the table and sets the roots: min(rootCount, 256) one-byte
 // strings. Returns 1.
