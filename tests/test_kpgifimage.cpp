@@ -496,4 +496,95 @@ TEST_F(WrittenFilesInPeers, PeersReadWhatWeWrite)
     rmdir(dir.c_str());
 }
 
+// --- Hostile files -------------------------------------------------------------
+
+// A damaged file loads or raises a KpException; it never crashes, hangs or
+// reads the terminal. Returns whether it loaded.
+bool loadsOrRefuses(const Bytes& file)
+{
+    try {
+        load(file);
+        return true;
+    } catch (const KpException& error) {
+        EXPECT_EQ(error.kpGetCode(), KP_UNSUPPORTED_CONTENT) << error.what();
+        return false;
+    }
+}
+
+// Files to damage: one we write and, when the corpus is there, an
+// interlaced animation and a large-palette picture.
+std::vector<Bytes> victims()
+{
+    KpImage photo = benchsupport::makePhotoLikeImage(64, 48, 24);
+    std::vector<Bytes> files = {savedBytes(photo)};
+    if (!testsupport::corpusDir().empty()) {
+        files.push_back(testsupport::readFileBytes(corpusFile("fire.gif")));
+        files.push_back(testsupport::readFileBytes(corpusFile("porsche.gif")));
+    }
+    return files;
+}
+
+TEST(HostileGifFiles, TruncatedFilesLoadOrFailCleanly)
+{
+    testsupport::StandardInputSentinel input;
+    for (const Bytes& file : victims()) {
+        int loaded = 0;
+        testing::internal::CaptureStderr();
+        for (std::size_t length = 0; length < file.size(); length += 1 + length / 64) {
+            loaded += loadsOrRefuses(Bytes(file.begin(), file.begin() + long(length)));
+        }
+        testing::internal::GetCapturedStderr();
+        // Once the table and the start of the data are there, the
+        // recovery turns most cut files into images.
+        EXPECT_GT(loaded, 0);
+    }
+    EXPECT_TRUE(input.untouched());
+}
+
+TEST(HostileGifFiles, FlippedBitsInTheCodeStreamLoadOrFailCleanly)
+{
+    testsupport::StandardInputSentinel input;
+    std::mt19937 random(2024);
+    for (const Bytes& file : victims()) {
+        testing::internal::CaptureStderr();
+        for (int trial = 0; trial < 150; ++trial) {
+            Bytes damaged = file;
+            // Past the header and colour tables of every victim.
+            const std::size_t from = std::min<std::size_t>(800, damaged.size() / 2);
+            for (int flip = 0; flip < 1 + trial % 3; ++flip) {
+                const std::size_t at = from + random() % (damaged.size() - from);
+                damaged[at] = static_cast<uint8_t>(damaged[at] ^ (1u << (random() % 8)));
+            }
+            loadsOrRefuses(damaged);
+        }
+        testing::internal::GetCapturedStderr();
+    }
+    EXPECT_TRUE(input.untouched());
+}
+
+TEST(HostileGifFiles, OddCodeSizesAndHugeScreensLoadOrFailCleanly)
+{
+    testsupport::StandardInputSentinel input;
+    std::mt19937 random(99);
+    const std::vector<uint32_t> table(256, 0x336699);
+    testing::internal::CaptureStderr();
+    for (int minCodeSize : {0, 1, 9, 11, 12, 255}) {
+        for (int trial = 0; trial < 40; ++trial) {
+            Bytes codes(std::size_t(1 + random() % 600));
+            for (uint8_t& byte : codes) {
+                byte = static_cast<uint8_t>(random());
+            }
+            loadsOrRefuses(GifFile(40, 30, table).descriptor(0, 0, 40, 30).imageData(minCodeSize, codes).bytes());
+        }
+    }
+    expectFailure([&] { load(GifFile(65535, 65535, table).trailer().bytes()); }, KP_UNSUPPORTED_CONTENT,
+                  DECODER_FAILED);
+    // A screen just small enough decodes as white without any data.
+    const KpImage wide = load(GifFile(65535, 3, {}).trailer().bytes());
+    EXPECT_EQ(wide.kpGetWidth(), 65535);
+    EXPECT_EQ(wide.kpGetData()[3 * 65535 * 3 - 1], 255);
+    testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(input.untouched());
+}
+
 } // namespace

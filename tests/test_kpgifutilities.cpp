@@ -1,15 +1,14 @@
 #include "kpgifutilities.h"
 
 #include "gifbuilder.h"
+#include "testsupport.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <memory>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -476,36 +475,6 @@ TEST(ImageReadGif, AShortStreamWithNothingToResumeLeavesTheRestBlack)
     }
 }
 
-// Puts a pipe holding one byte in place of standard input and tells
-// whether that byte is still unread.
-class StandardInputSentinel {
-public:
-    StandardInputSentinel()
-    {
-        EXPECT_EQ(pipe(ends), 0);
-        EXPECT_EQ(write(ends[1], "k", 1), 1);
-        saved = dup(STDIN_FILENO);
-        dup2(ends[0], STDIN_FILENO);
-    }
-    ~StandardInputSentinel()
-    {
-        dup2(saved, STDIN_FILENO);
-        close(saved);
-        close(ends[0]);
-        close(ends[1]);
-    }
-    bool untouched() const
-    {
-        fcntl(ends[0], F_SETFL, O_NONBLOCK);
-        char byte = 0;
-        return read(ends[0], &byte, 1) == 1 && byte == 'k';
-    }
-
-private:
-    int ends[2] = {-1, -1};
-    int saved = -1;
-};
-
 TEST(ImageReadGif, AFullListOfRecoveryPointsEndsTheRecoveryWithoutReadingTheTerminal)
 {
     // The stream of a 10 x 10 frame ends at once. Each recovery cycle finds
@@ -525,7 +494,7 @@ TEST(ImageReadGif, AFullListOfRecoveryPointsEndsTheRecoveryWithoutReadingTheTerm
     const Bytes file =
         GifFile(10, 10, rampTable()).descriptor(0, 0, 10, 10).imageData(8, codeBytes, 30).raw(tail).bytes();
 
-    StandardInputSentinel input;
+    testsupport::StandardInputSentinel input;
     const Decoded decoded = readGif(file);
     EXPECT_TRUE(input.untouched());
     ASSERT_EQ(decoded.result, 1) << decoded.errors;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fcntl.h>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -163,6 +164,34 @@ void writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes)
     if (!out) {
         throw std::runtime_error("cannot write " + path);
     }
+}
+
+StandardInputSentinel::StandardInputSentinel()
+{
+    if (pipe(ends) != 0 || write(ends[1], "k", 1) != 1) {
+        throw std::runtime_error("cannot make a pipe for standard input");
+    }
+    saved = dup(STDIN_FILENO);
+    dup2(ends[0], STDIN_FILENO);
+}
+
+StandardInputSentinel::~StandardInputSentinel()
+{
+    dup2(saved, STDIN_FILENO);
+    close(saved);
+    close(ends[0]);
+    close(ends[1]);
+}
+
+bool StandardInputSentinel::untouched() const
+{
+    fcntl(ends[0], F_SETFL, O_NONBLOCK);
+    char byte = 0;
+    const bool unread = read(ends[0], &byte, 1) == 1 && byte == 'k';
+    if (unread && write(ends[1], &byte, 1) != 1) {
+        throw std::runtime_error("cannot put the byte back into the pipe");
+    }
+    return unread;
 }
 
 } // namespace testsupport

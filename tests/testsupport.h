@@ -63,6 +63,22 @@ std::vector<uint8_t> runCommand(const std::string& command, int* exitStatus = nu
 std::vector<uint8_t> readFileBytes(const std::string& path);
 void writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 
+// Puts a pipe holding one byte in place of standard input for its
+// lifetime, to show that code under test never reads the terminal.
+class StandardInputSentinel {
+public:
+    StandardInputSentinel();
+    ~StandardInputSentinel();
+    StandardInputSentinel(const StandardInputSentinel&) = delete;
+    StandardInputSentinel& operator=(const StandardInputSentinel&) = delete;
+    // True while nobody has read the byte.
+    bool untouched() const;
+
+private:
+    int ends[2] = {-1, -1};
+    int saved = -1;
+};
+
 } // namespace testsupport
 
 #endif
