@@ -190,6 +190,37 @@ TEST(ImageReadGif, FramesArePastedWhereTheyFitAndTheScanGoesOnPastTrailers)
     }
 }
 
+// A 1000 x 1000 frame whose stream ends at once; its recovery finds a
+// clear code and an end code on the last code byte, which ends the
+// recovery, and a run of four 1-byte blocks right after its data sends the
+// scan on to whatever follows. So a few bytes cost the frame's whole area.
+void addEmptyFrame(GifFile& file)
+{
+    const Bytes codes = gifbuilder::packCodes({{256, 9}, {257, 9}, {256, 12}, {257, 9}});
+    file.descriptor(0, 0, 1000, 1000).imageData(8, codes, 1).raw({1, 0, 1, 0, 1, 0, 1, 0});
+}
+
+TEST(ImageReadGif, FramesMayNotCoverFarMorePixelsThanTheFileCanCode)
+{
+    GifFile bomb(1000, 1000, rampTable());
+    for (int frame = 0; frame < 3000; ++frame) {
+        addEmptyFrame(bomb);
+    }
+    const Decoded decoded = readGif(bomb.bytes());
+    EXPECT_EQ(decoded.result, 0);
+    EXPECT_EQ(decoded.errors, "ERROR in image_read_gif(): The frames of this file cover far more pixels than its "
+                              "data can fill - SEVERELY DAMAGED FILE\n");
+
+    // A few such frames are only damage: they load, black.
+    GifFile damaged(1000, 1000, rampTable());
+    for (int frame = 0; frame < 3; ++frame) {
+        addEmptyFrame(damaged);
+    }
+    const Decoded loaded = readGif(damaged.bytes());
+    ASSERT_EQ(loaded.result, 1) << loaded.errors;
+    EXPECT_EQ(colourAt(loaded.composite.get(), 999, 999), 0u);
+}
+
 TEST(ImageReadGif, MinimumCodeSizeAbove11DecodesWith9BitCodes)
 {
     const std::vector<int> indices = {5, 200, 255, 0, 17, 5};

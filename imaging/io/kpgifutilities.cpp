@@ -64,6 +64,14 @@ const int64_t MIN_RECOVERY_POINTS = 100;
 // ordinary file stays far below.
 const int64_t RECOVERY_WORK_PER_UNIT = 16;
 const int64_t RECOVERY_WORK_FLOOR = int64_t(1) << 22;
+// LZW codes at most 4096 pixels per 12-bit code, so a frame whose data is
+// complete costs at most about 2730 pixels per byte of the file; only a
+// frame whose data ends early costs more than its bytes, and a file made
+// of thousands of such frames could keep the decoder busy for hours. The
+// frames of one file may cover this many pixels per byte of the file, plus
+// this many screens (for a damaged last frame).
+const int64_t FRAME_PIXELS_PER_BYTE = 4096;
+const int64_t FRAME_PIXELS_SCREENS = 16;
 const float MAX_SAMPLE_CUBE = 255.0f * 255.0f * 255.0f;
 
 const char* const CODING_BUG = "THIS IS A CODING BUG - SHOULD NEVER HAPPEN\n";
@@ -470,6 +478,7 @@ private:
             return false;
         }
         recoveryCapacity = std::max(int64_t(screenWidth) * screenHeight / 2, MIN_RECOVERY_POINTS);
+        framePixelsLeft = FRAME_PIXELS_PER_BYTE * size + FRAME_PIXELS_SCREENS * screenWidth * screenHeight;
         const uint8_t packed = data[SCREEN_PACKED_OFFSET];
         position = SCREEN_HEADER_BYTES;
         globalTable = (packed & TABLE_FLAG) != 0;
@@ -612,6 +621,12 @@ private:
         position += DESCRIPTOR_BYTES;
         if (screenWidth - left < width || screenHeight - top < height) {
             return true;
+        }
+        framePixelsLeft -= int64_t(width) * height;
+        if (framePixelsLeft < 0) {
+            printError("ERROR in image_read_gif(): The frames of this file cover far more pixels than its ");
+            printError("data can fill - SEVERELY DAMAGED FILE\n");
+            return false;
         }
         frame->width = width;
         frame->height = height;
@@ -807,6 +822,7 @@ private:
     bool compositeBlank = true;
     int blockSize = PRESET_BLOCK_SIZE;
     int64_t recoveryCapacity = MIN_RECOVERY_POINTS;
+    int64_t framePixelsLeft = 0;
     RasterHolder globalPalette;
     RasterHolder localPalette;
     RasterHolder composite;
@@ -893,8 +909,8 @@ int buffer_LZW_decode_new(const unsigned char* codes, int startByte, int startBi
 int buffer_find_clear_code(const unsigned char* codes, int codeCount, int codeWidth, int* bytePosition,
                            int* bitPosition)
 {
-    const uint32_t clear = 1u << (codeWidth - 1);
-    const int64_t end = int64_t(codeCount) * 8;
+    const uint32_t clear = codeWidth >= 1 && codeWidth <= CLEAR_SEARCH_BITS ? 1u << (codeWidth - 1) : 0;
+    const int64_t end = clear == 0 ? 0 : int64_t(codeCount) * 8;
     for (int64_t bit = int64_t(*bytePosition) * 8 + *bitPosition; bit < end; ++bit) {
         if (bitsAt(codes, codeCount, bit) == clear) {
             const int64_t after = std::min(bit + CLEAR_SEARCH_BITS, end);
