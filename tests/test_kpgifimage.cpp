@@ -199,6 +199,8 @@ TEST(KpGIFImage, FileFormsReadTheFileAndRefuseAMissingOne)
                   "Could not open incoming image");
     expectFailure([&] { codec()->kpLoadImage(missing.c_str()); }, KP_CANNOT_OPEN,
                   "<KpGIFImage::kpLoadImageAtPage()> Could not open incoming image");
+    expectFailure([&] { codec()->kpLoadImage(dir.c_str()); }, KP_BAD_FILE,
+                  "<KpGIFImage::kpLoadImage()> Could not read the file.");
     std::remove(name.c_str());
     rmdir(dir.c_str());
 }
