@@ -17,10 +17,7 @@ using Bytes = std::vector<uint8_t>;
 using gifbuilder::Code;
 using gifbuilder::GifFile;
 
-struct RasterDeleter {
-    void operator()(raster_image* image) const { image_free(image); }
-};
-using Raster = std::unique_ptr<raster_image, RasterDeleter>;
+using Raster = raster_holder;
 
 // The outcome of image_read_gif on a copy of the bytes, with what it
 // printed on standard error.

@@ -47,16 +47,6 @@ const char* const NO_MEMORY = "<KpGIFImage::kpLoadImage()> Unable to allocate Me
 const char* const NO_PIXEL_MEMORY =
     "<KpGIFImage::kpLoadImage()> Could not allocate enough memory for the uncompressed image";
 
-struct FreeDeleter {
-    void operator()(void* block) const { std::free(block); }
-};
-
-struct RasterDeleter {
-    void operator()(raster_image* image) const { image_free(image); }
-};
-
-using Block = std::unique_ptr<unsigned char, FreeDeleter>;
-
 void appendLittleEndian16(KpGIFArray<unsigned char>& bytes, int32_t value)
 {
     bytes.kpAppend(static_cast<unsigned char>(value & 0xFF));
@@ -75,14 +65,14 @@ bool isSignature(const unsigned char* bytes)
 
 // The whole content of an open file in one malloc() block, read in as few
 // calls as the file allows (one for a regular file).
-Block readWholeFile(std::FILE* file, int& size)
+gif_bytes_holder readWholeFile(std::FILE* file, int& size)
 {
     struct stat info;
     std::size_t capacity = FIRST_READ_BYTES;
     if (fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode) && info.st_size >= 0) {
         capacity = static_cast<std::size_t>(info.st_size) + 1;
     }
-    Block block;
+    gif_bytes_holder block;
     std::size_t filled = 0;
     while (true) {
         if (capacity > static_cast<std::size_t>(INT_MAX)) {
@@ -135,13 +125,13 @@ KpImage imageOfRaster(const raster_image& raster)
 }
 
 // Decodes a whole file held in a malloc() block, which the decoder takes.
-KpImage decode(Block bytes, int size)
+KpImage decode(gif_bytes_holder bytes, int size)
 {
     raster_image* composite = nullptr;
     if (!image_read_gif(bytes.release(), size, &composite)) {
         KP_THROW(KP_UNSUPPORTED_CONTENT, "<KpGIFImage::kpLoadImage()> Error in image_read_gif.");
     }
-    const std::unique_ptr<raster_image, RasterDeleter> held(composite);
+    const raster_holder held(composite);
     return imageOfRaster(*held);
 }
 
@@ -349,7 +339,7 @@ bool KpGIFImage::kpSupportImageFile(unsigned char* buffer, int size)
 KpImage KpGIFImage::kpLoadImage(unsigned char* buffer, int size)
 {
     const int copied = buffer == nullptr ? 0 : std::max(size, 0);
-    Block bytes(static_cast<unsigned char*>(std::malloc(static_cast<std::size_t>(std::max(copied, 1)))));
+    gif_bytes_holder bytes(static_cast<unsigned char*>(std::malloc(static_cast<std::size_t>(std::max(copied, 1)))));
     if (!bytes) {
         KP_THROW(KP_NO_MEMORY, NO_MEMORY);
     }
@@ -368,7 +358,7 @@ KpImage KpGIFImage::kpLoadImage(const char* fileName)
         KP_THROW(KP_CANNOT_OPEN, "<KpGIFImage::kpLoadImageAtPage()> Could not open incoming image");
     }
     int size = 0;
-    Block bytes = readWholeFile(file.get(), size);
+    gif_bytes_holder bytes = readWholeFile(file.get(), size);
     file.reset();
     return decode(std::move(bytes), size);
 }

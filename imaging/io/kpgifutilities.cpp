@@ -76,16 +76,6 @@ const float MAX_SAMPLE_CUBE = 255.0f * 255.0f * 255.0f;
 
 const char* const CODING_BUG = "THIS IS A CODING BUG - SHOULD NEVER HAPPEN\n";
 
-struct FreeDeleter {
-    void operator()(void* block) const { std::free(block); }
-};
-
-struct RasterDeleter {
-    void operator()(raster_image* image) const { image_free(image); }
-};
-
-using RasterHolder = std::unique_ptr<raster_image, RasterDeleter>;
-
 void printError(const char* text)
 {
     std::fputs(text, stderr);
@@ -499,7 +489,7 @@ private:
         return true;
     }
 
-    static bool create(RasterHolder& holder, raster_size size)
+    static bool create(raster_holder& holder, raster_size size)
     {
         raster_image* image = nullptr;
         const int created = image_create(&image, size, RGB_PLANES, BYTE_SAMPLES);
@@ -823,10 +813,10 @@ private:
     int blockSize = PRESET_BLOCK_SIZE;
     int64_t recoveryCapacity = MIN_RECOVERY_POINTS;
     int64_t framePixelsLeft = 0;
-    RasterHolder globalPalette;
-    RasterHolder localPalette;
-    RasterHolder composite;
-    RasterHolder frame;
+    raster_holder globalPalette;
+    raster_holder localPalette;
+    raster_holder composite;
+    raster_holder frame;
     std::unique_ptr<uint8_t[]> scratch;
 };
 
@@ -834,7 +824,7 @@ private:
 
 int image_read_gif(unsigned char* bytes, int size, raster_image** result)
 {
-    const std::unique_ptr<unsigned char, FreeDeleter> owned(bytes);
+    const gif_bytes_holder owned(bytes);
     *result = nullptr;
     if (bytes == nullptr || size < MIN_FILE_BYTES) {
         printError("ERROR in image_read_gif(): Minimum size of GIF file ");
@@ -991,7 +981,7 @@ int image_GIF_realign(raster_image* frame, const int32_t* points, int count)
     if (count > 1 && !image_copy(frame, &copied)) {
         return 0;
     }
-    const RasterHolder copy(copied);
+    const raster_holder copy(copied);
     zeroFrom(frame, points[0]);
     const std::vector<float> weights = realignWeights(frame->width);
     WorkBudget budget(recoveryAllowance(size * frame->planes));
@@ -1032,7 +1022,7 @@ int image_create(raster_image** image, raster_size size, int planes, int sampleT
     if (size.width < 0 || size.height < 0 || bytes > KpImage::KP_MAX_IMAGE_BYTES) {
         return -1;
     }
-    std::unique_ptr<raster_image, RasterDeleter> created(static_cast<raster_image*>(std::calloc(1, sizeof(raster_image))));
+    raster_holder created(static_cast<raster_image*>(std::calloc(1, sizeof(raster_image))));
     if (!created) {
         return -1;
     }
@@ -1074,7 +1064,7 @@ int image_copy(const raster_image* source, raster_image** destination)
         return 0;
     }
     const std::size_t bytes = static_cast<std::size_t>(samplesBytes(source));
-    std::unique_ptr<raster_image, RasterDeleter> created;
+    raster_holder created;
     if (target == nullptr) {
         created.reset(static_cast<raster_image*>(std::calloc(1, sizeof(raster_image))));
         if (!created) {

@@ -2,6 +2,8 @@
 #define DOVODA_KPGIFUTILITIES_H
 
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 
 // The GIF decoding utilities: plain functions that turn the complete bytes
 // of a GIF file into one composite RGB raster. They report problems as text
@@ -159,5 +161,17 @@ int image_paste(const raster_image* source, raster_image* destination, raster_po
 
 // Releases a raster and its samples (not its palette). Null is allowed.
 void image_free(raster_image* image);
+
+// Holders that release on every path: a raster (through image_free) and a
+// block from malloc(), such as the bytes handed to image_read_gif.
+struct raster_release {
+    void operator()(raster_image* image) const { image_free(image); }
+};
+using raster_holder = std::unique_ptr<raster_image, raster_release>;
+
+struct malloc_release {
+    void operator()(void* block) const { std::free(block); }
+};
+using gif_bytes_holder = std::unique_ptr<unsigned char, malloc_release>;
 
 #endif
