@@ -25,7 +25,6 @@ const int GRAPHIC_CONTROL_BYTES = 6;
 const int GRAPHIC_CONTROL_BLOCK_SIZE = 4;
 const int GRAPHIC_CONTROL_TERMINATOR = 5;
 const uint8_t IMAGE_SEPARATOR = 0x2C;
-const uint8_t TRAILER = 0x3B;
 const uint8_t EXTENSION_INTRODUCER = 0x21;
 const uint8_t APPLICATION_LABEL = 0xFF;
 const uint8_t COMMENT_LABEL = 0xFE;
@@ -124,7 +123,6 @@ public:
         left -= units;
         return left >= 0;
     }
-    bool canSpend(int64_t units) const { return left >= units; }
     bool exhausted() const { return left < 0; }
 
 private:
