@@ -20,6 +20,7 @@ namespace {
 // time limits without finding anything: such inputs are not loaded, and
 // larger decoded images are not saved.
 const int64_t MAX_FUZZ_PIXELS = int64_t(1) << 22;
+const int GIF_SCREEN_END = 10;
 
 std::string outputName()
 {
@@ -30,7 +31,7 @@ std::string outputName()
 bool declaresTooManyPixels(std::vector<unsigned char>& bytes)
 {
     const int size = static_cast<int>(bytes.size());
-    if (!KpGIFImage::kpGetInstance()->kpSupportImageFile(bytes.data(), size)) {
+    if (size < GIF_SCREEN_END || !KpGIFImage::kpGetInstance()->kpSupportImageFile(bytes.data(), size)) {
         return false;
     }
     const int64_t width = bytes[6] | (bytes[7] << 8);
