@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <fcntl.h>
 #include <cstdlib>
 #include <dirent.h>
 #include <fstream>
@@ -327,6 +328,34 @@ std::vector<uint8_t> netpbmSamples(const std::string& path)
         return std::vector<uint8_t>();
     }
     return std::vector<uint8_t>(header + static_cast<std::ptrdiff_t>(end.size()), output.end());
+}
+
+StandardInputSentinel::StandardInputSentinel()
+{
+    if (pipe(ends) != 0 || write(ends[1], "k", 1) != 1) {
+        throw std::runtime_error("cannot make a pipe for standard input");
+    }
+    saved = dup(STDIN_FILENO);
+    dup2(ends[0], STDIN_FILENO);
+}
+
+StandardInputSentinel::~StandardInputSentinel()
+{
+    dup2(saved, STDIN_FILENO);
+    close(saved);
+    close(ends[0]);
+    close(ends[1]);
+}
+
+bool StandardInputSentinel::untouched() const
+{
+    fcntl(ends[0], F_SETFL, O_NONBLOCK);
+    char byte = 0;
+    const bool unread = read(ends[0], &byte, 1) == 1 && byte == 'k';
+    if (unread && write(ends[1], &byte, 1) != 1) {
+        throw std::runtime_error("cannot put the byte back into the pipe");
+    }
+    return unread;
 }
 
 } // namespace testsupport

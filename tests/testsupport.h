@@ -123,6 +123,22 @@ const char* const NETPBM_PAMDEPTH = "/usr/bin/pamdepth";
 std::vector<uint8_t> magickSamples(const std::string& path, const std::string& samples);
 std::vector<uint8_t> netpbmSamples(const std::string& path);
 
+// Puts a pipe holding one byte in place of standard input for its
+// lifetime, to show that code under test never reads the terminal.
+class StandardInputSentinel {
+public:
+    StandardInputSentinel();
+    ~StandardInputSentinel();
+    StandardInputSentinel(const StandardInputSentinel&) = delete;
+    StandardInputSentinel& operator=(const StandardInputSentinel&) = delete;
+    // True while nobody has read the byte.
+    bool untouched() const;
+
+private:
+    int ends[2] = {-1, -1};
+    int saved = -1;
+};
+
 } // namespace testsupport
 
 #endif
