@@ -2,6 +2,7 @@
 #define DOVODA_KPIMAGE_H
 
 #include "kpimagehead.h"
+#include "kppoint.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -83,6 +84,18 @@ public:
 
     KpImage kpReverseByteImage() const;
     KpImage kpReverseImage() const;
+
+    // Measurements: read-only summaries of the pixels.
+    // True for a 1-bit image and for an 8-bit image whose pixels are all 0
+    // or 255.
+    bool kpIsGrayScaleBW() const;
+    // The centroid of the darkness: each pixel weighs 255 minus its value
+    // (the truncated mean of the three for colour; a clear bit weighs
+    // 255). (0, 0) for a blank image.
+    KpPoint kpCentroid() const;
+    // The largest distance from the centroid to a corner (fromCorners) or
+    // to a pixel that is not white.
+    double kpRmax(bool fromCorners) const;
 
     // File operations through the format registry: loading picks the
     // codec by content, saving by the file name's extension.
