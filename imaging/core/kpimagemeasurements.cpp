@@ -3,11 +3,14 @@
 #include "kpimage.h"
 
 #include "kpexception.h"
+#include "kplevelhistogram.h"
 #include "kplogger.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
+#include <new>
 
 namespace {
 
@@ -51,6 +54,139 @@ const BlackBits& blackBits()
         return bits;
     }();
     return table;
+}
+
+// The number of black pixels of a 1-bit row of rowBytes bytes.
+uint64_t blackPixelsOfRow(const uint8_t* row, int32_t rowBytes, uint8_t padding)
+{
+    const BlackBits& bits = blackBits();
+    uint64_t black = 0;
+    for (int32_t j = 0; j + 1 < rowBytes; ++j) {
+        black += bits.count[row[j]];
+    }
+    return black + bits.count[static_cast<uint8_t>(row[rowBytes - 1] | padding)];
+}
+
+uint64_t blackPixels(const KpImage& image)
+{
+    const uint8_t padding = paddingBits(image.kpGetWidth());
+    uint64_t black = 0;
+    for (int32_t y = 0; y < image.kpGetHeight(); ++y) {
+        black += blackPixelsOfRow(rowOf(image, y), image.kpGetBytesPerRow(), padding);
+    }
+    return black;
+}
+
+uint64_t pixelCount(const KpImage& image)
+{
+    return static_cast<uint64_t>(image.kpGetWidth()) * static_cast<uint64_t>(image.kpGetHeight());
+}
+
+// The counts of one channel's values; a 1-bit pixel counts as 0 or 255.
+KpLevelHistogram channelHistogram(const KpImage& image, int channel)
+{
+    if (image.kpGetDepth() == 1) {
+        KpLevelHistogram histogram;
+        const uint64_t black = blackPixels(image);
+        histogram.kpSet(0, black);
+        histogram.kpSet(WHITE, pixelCount(image) - black);
+        return histogram;
+    }
+    return KpLevelHistogram::kpOfRectangle(image.kpGetData() + channel, static_cast<std::size_t>(image.kpGetBytesPerRow()),
+                                           image.kpGetWidth(), image.kpGetHeight(), image.kpGetChannels());
+}
+
+void setChannelFigures(KpImageStatistics& statistics, int channel, const KpLevelHistogram& histogram)
+{
+    const double n = static_cast<double>(histogram.kpCount());
+    const double mean = histogram.kpMean();
+    const KpLevelHistogram::KpDeviationSums sums = histogram.kpDeviationSums(mean);
+    const double variance = n > 1 ? sums.squares / (n - 1) : 0.0;
+    const double deviation = std::sqrt(variance);
+    statistics.mean[channel] = mean;
+    statistics.median[channel] = histogram.kpMedian();
+    statistics.standardDeviation[channel] = deviation;
+    statistics.skewness[channel] = (sums.cubes / n) / (deviation * variance);
+    statistics.kurtosis[channel] = (sums.fourthPowers / n) / (variance * variance);
+}
+
+void copyChannelZero(KpImageStatistics& statistics)
+{
+    for (double* figure : {statistics.mean, statistics.median, statistics.standardDeviation, statistics.skewness,
+                           statistics.kurtosis}) {
+        figure[1] = figure[0];
+        figure[2] = figure[0];
+    }
+}
+
+std::vector<int> allLevels()
+{
+    std::vector<int> levels(KpLevelHistogram::KP_LEVELS);
+    for (int level = 0; level < KpLevelHistogram::KP_LEVELS; ++level) {
+        levels[static_cast<std::size_t>(level)] = level;
+    }
+    return levels;
+}
+
+// A profile of count zero entries; code 13 when it cannot be had.
+template <typename T>
+std::vector<T> zeroProfile(std::size_t count)
+{
+    try {
+        return std::vector<T>(count);
+    } catch (const std::bad_alloc&) {
+        KP_THROW(KP_NO_MEMORY, "Unable to allocate Memory");
+    }
+}
+
+std::vector<uint64_t> rowSums(const KpImage& image)
+{
+    std::vector<uint64_t> sums = zeroProfile<uint64_t>(static_cast<std::size_t>(image.kpGetHeight()));
+    for (int32_t y = 0; y < image.kpGetHeight(); ++y) {
+        const uint8_t* row = rowOf(image, y);
+        uint64_t sum = 0;
+        for (int32_t x = 0; x < image.kpGetWidth(); ++x) {
+            sum += row[x];
+        }
+        sums[static_cast<std::size_t>(y)] = sum;
+    }
+    return sums;
+}
+
+// Rows are added into 32-bit column counters, which hold the sum of up to
+// 2^24 rows, and those are added into the 64-bit sums.
+std::vector<uint64_t> columnSums(const KpImage& image)
+{
+    constexpr int32_t ROWS_PER_BLOCK = 1 << 24;
+    const std::size_t width = static_cast<std::size_t>(image.kpGetWidth());
+    std::vector<uint64_t> sums = zeroProfile<uint64_t>(width);
+    std::vector<uint32_t> block = zeroProfile<uint32_t>(width);
+    for (int32_t y0 = 0; y0 < image.kpGetHeight(); y0 += ROWS_PER_BLOCK) {
+        std::fill(block.begin(), block.end(), 0);
+        const int32_t end = std::min(image.kpGetHeight() - y0, ROWS_PER_BLOCK);
+        for (int32_t y = y0; y < y0 + end; ++y) {
+            const uint8_t* row = rowOf(image, y);
+            for (std::size_t x = 0; x < width; ++x) {
+                block[x] += row[x];
+            }
+        }
+        for (std::size_t x = 0; x < width; ++x) {
+            sums[x] += block[x];
+        }
+    }
+    return sums;
+}
+
+std::vector<int32_t> narrowedProfile(const std::vector<uint64_t>& sums)
+{
+    std::vector<int32_t> profile = zeroProfile<int32_t>(sums.size());
+    for (std::size_t i = 0; i < sums.size(); ++i) {
+        if (sums[i] > static_cast<uint64_t>(std::numeric_limits<int32_t>::max())) {
+            KP_THROW(KP_UNSUPPORTED_DEPTH, "<KpImage::kpProjectProfile()> A profile sum does not fit in 32 bits");
+        }
+        profile[i] = static_cast<int32_t>(sums[i]);
+    }
+    return profile;
 }
 
 // The weighted sums of the centroid: Sx = sum of x w, Sy = sum of y w and
@@ -212,6 +348,62 @@ bool isSupportedDepth(int32_t depth)
 }
 
 } // namespace
+
+KpImageStatistics KpImage::kpImageStatistics() const
+{
+    if (!data || head.width <= 0 || head.height <= 0) {
+        KP_THROW(KP_NO_DATA, "<KpImage::kpImageStatistics()> Image Data is NULL!");
+    }
+    if (!isSupportedDepth(head.depth)) {
+        KP_THROW(KP_UNSUPPORTED_DEPTH, "<KpImage::kpImageStatistics()> only supports 1, 8, and 24 bits");
+    }
+    KpImageStatistics statistics;
+    const int channels = head.depth == 24 ? 3 : 1;
+    for (int channel = 0; channel < channels; ++channel) {
+        setChannelFigures(statistics, channel, channelHistogram(*this, channel));
+    }
+    if (channels == 1) {
+        copyChannelZero(statistics);
+    }
+    return statistics;
+}
+
+std::vector<int32_t> KpImage::kpProjectProfile(int32_t type) const
+{
+    if (!data) {
+        KP_THROW(KP_NO_DATA, "<KpImage::kpProjectProfile()> Image Data is NULL!");
+    }
+    if (head.depth != 8) {
+        KP_THROW(KP_NOT_IMPLEMENTED, "<KpImage::kpProjectProfile()> Only byte image is supported in kpProjectProfile");
+    }
+    if (type == 1) {
+        return narrowedProfile(rowSums(*this));
+    }
+    if (type == 2) {
+        return narrowedProfile(columnSums(*this));
+    }
+    KP_THROW(KP_UNSUPPORTED_DEPTH, "<KpImage::kpProjectProfile()> Only supports Vertical and Horizontal flips");
+}
+
+std::vector<int32_t> KpImage::kpHistogramImage() const
+{
+    if (!data) {
+        KP_THROW(KP_NO_DATA, "<KpImage::kpHistogramImage()> Image Data is NULL!");
+    }
+    if (head.depth != 1 && head.depth != 8) {
+        KP_THROW(KP_UNSUPPORTED_DEPTH, "<KpImage::kpHistogramImage()>  Histgram Only supports Binary and Gray Image");
+    }
+    const KpLevelHistogram counts = channelHistogram(*this, 0);
+    const std::vector<int> levels = head.depth == 1 ? std::vector<int>{0, WHITE} : allLevels();
+    std::vector<int32_t> histogram;
+    for (int level : levels) {
+        if (counts.kpAt(level) > static_cast<uint64_t>(std::numeric_limits<int32_t>::max())) {
+            KP_THROW(KP_UNSUPPORTED_DEPTH, "<KpImage::kpHistogramImage()> A count does not fit in 32 bits");
+        }
+        histogram.push_back(static_cast<int32_t>(counts.kpAt(level)));
+    }
+    return histogram;
+}
 
 bool KpImage::kpIsGrayScaleBW() const
 {
