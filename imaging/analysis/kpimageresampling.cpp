@@ -1,5 +1,5 @@
 // The resampling members of KpImage that take images of any depth:
-// scaling and rotation. A 1-bit image is expanded to gray, resampled and
+// scaling (to a size or by a factor) and rotation. A 1-bit image is expanded to gray, resampled and
 // thresholded back, so these members live beside the bit-depth
 // conversion.
 
@@ -10,6 +10,9 @@
 #include "kplogger.h"
 #include "kppixelgeometry.h"
 
+#include <cmath>
+#include <limits>
+
 namespace {
 
 // Binary threshold of a resampled 1-bit image: every byte at or above 128
@@ -17,6 +20,11 @@ namespace {
 // which keeps exactly the bytes at or above 128 white.
 constexpr int BINARY_RESIZE_THRESHOLD = 128;
 constexpr int BINARY_THRESHOLD = 127;
+
+bool fitsInt32(double value)
+{
+    return value >= std::numeric_limits<int32_t>::min() && value <= std::numeric_limits<int32_t>::max();
+}
 
 } // namespace
 
@@ -43,6 +51,22 @@ KpImage KpImage::ResizeImage(int32_t width, int32_t height) const
     default:
         KP_THROW(KP_UNSUPPORTED_DEPTH, "KpImage::ResizeImage() only supports 1, 8, and 24 bits");
     }
+}
+
+KpImage KpImage::kpResizeImage(double factor) const
+{
+    if (factor <= 0) {
+        KP_THROW(KP_UNSUPPORTED_DEPTH, "<KpImage::kpResizeImage()> not supported factor <= 0");
+    }
+    if (!std::isfinite(factor)) {
+        KP_THROW(KP_INVALID_ARGUMENT, "<KpImage::kpResizeImage()> The factor must be a finite number");
+    }
+    const double width = factor * head.width;
+    const double height = factor * head.height;
+    if (!fitsInt32(width) || !fitsInt32(height)) {
+        KP_THROW(KP_INVALID_ARGUMENT, "<KpImage::kpResizeImage()> The resized image would not fit 32-bit sizes");
+    }
+    return ResizeImage(static_cast<int32_t>(width), static_cast<int32_t>(height));
 }
 
 KpImage KpImage::kpRotateImage(double degrees) const

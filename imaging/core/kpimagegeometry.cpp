@@ -236,22 +236,6 @@ KpImage KpImage::kpResizeByteImage(int32_t width, int32_t height) const
     return KpPixelGeometry::kpResize(*this, width, height);
 }
 
-KpImage KpImage::kpResizeImage(double factor) const
-{
-    if (factor <= 0) {
-        KP_THROW(KP_UNSUPPORTED_DEPTH, "<KpImage::kpResizeImage()> not supported factor <= 0");
-    }
-    if (!std::isfinite(factor)) {
-        KP_THROW(KP_INVALID_ARGUMENT, "<KpImage::kpResizeImage()> The factor must be a finite number");
-    }
-    const double width = factor * head.width;
-    const double height = factor * head.height;
-    if (!fitsInt32(width) || !fitsInt32(height)) {
-        KP_THROW(KP_INVALID_ARGUMENT, "<KpImage::kpResizeImage()> The resized image would not fit 32-bit sizes");
-    }
-    return ResizeImage(static_cast<int32_t>(width), static_cast<int32_t>(height));
-}
-
 void KpImage::kpRotatePoint(const KpPoint& point, KpPoint& rotated, double radians)
 {
     if (!std::isfinite(radians)) {
