@@ -1,5 +1,7 @@
 #include "kplevelhistogram.h"
 
+#include <cmath>
+
 namespace {
 
 constexpr int LANES = 4;
@@ -127,15 +129,23 @@ double KpLevelHistogram::kpSquaredDeviations(double centre, int firstLevel) cons
     return squares;
 }
 
+double KpLevelHistogram::kpSampleDeviation(double centre, int firstLevel) const
+{
+    const double squares = kpSquaredDeviations(centre, firstLevel);
+    return squares == 0.0 ? 0.0 : std::sqrt(squares / static_cast<double>(kpCount(firstLevel) - 1));
+}
+
+// The squares come from kpSquaredDeviations itself, so that a deviation
+// derived from them is the very double kpSampleDeviation gives.
 KpLevelHistogram::KpDeviationSums KpLevelHistogram::kpDeviationSums(double centre) const
 {
     KpDeviationSums sums;
+    sums.squares = kpSquaredDeviations(centre);
     const int last = lastLevelWithValues(*this);
     for (int level = firstLevelWithValues(*this, 0); level <= last; ++level) {
         const double d = level - centre;
         const double square = d * d;
         const double count = static_cast<double>(kpAt(level));
-        sums.squares += count * square;
         sums.cubes += count * (square * d);
         sums.fourthPowers += count * (square * square);
     }

@@ -41,6 +41,10 @@ public:
     // The sum of (level - centre)^2 over the values of the levels
     // firstLevel..255.
     double kpSquaredDeviations(double centre, int firstLevel = 0) const;
+    // The deviation of a sample about centre over the levels
+    // firstLevel..255: sqrt(squared deviations / (count - 1)), 0 when the
+    // squared deviations sum to 0 (one value or none).
+    double kpSampleDeviation(double centre, int firstLevel = 0) const;
     // The sums of the second, third and fourth powers of (level - centre)
     // over all values.
     struct KpDeviationSums {
