@@ -152,15 +152,6 @@ KpLevelHistogram countsOf(const KpImage& image, const Rectangle& r)
                                            stride, r.width, r.height);
 }
 
-int lowestLevel(const KpLevelHistogram& counts)
-{
-    int level = 0;
-    while (level < WHITE && counts.kpAt(level) == 0) {
-        ++level;
-    }
-    return level;
-}
-
 // The figures of one class of tiles (normal or inverted).
 struct PixelClass {
     double sum = 0.0;
@@ -173,9 +164,45 @@ struct PixelClass {
     double adjustedDeviation = 0.0;
 };
 
+// The occupied levels of every tile, ascending, with their counts, kept
+// from the first pass for the second. A tile has at most 42 x 42 pixels
+// (t = 2 ln(2^31) at most), so its counts fit 16 bits.
+struct TileLevels {
+    std::vector<uint8_t> levels;
+    std::vector<uint16_t> counts;
+    std::vector<std::size_t> starts{0};
+
+    void add(const uint8_t* tileLevels, const uint64_t* tileCounts, std::size_t n)
+    {
+        levels.insert(levels.end(), tileLevels, tileLevels + n);
+        for (std::size_t i = 0; i < n; ++i) {
+            counts.push_back(static_cast<uint16_t>(tileCounts[i]));
+        }
+        starts.push_back(levels.size());
+    }
+
+    double squaredDeviations(std::size_t tile, double centre) const
+    {
+        const std::size_t start = starts[tile];
+        return KpLevelHistogram::kpPowerSums<2>(levels.data() + start, counts.data() + start, starts[tile + 1] - start, centre)
+            .squares;
+    }
+};
+
+// The figures of a tile that its classification needs.
+struct TileFigures {
+    uint64_t sum = 0;
+    double mean = 0.0;
+    double deviation = 0.0;
+    double thirdMoment = 0.0;
+};
+
 // What the first two tile passes learn of the page.
 struct Page {
-    std::vector<uint8_t> inverted; // per tile
+    TileLevels tileLevels;
+    std::vector<TileFigures> tiles;
+    KpLevelHistogram all;            // the whole page, with statistics
+    std::vector<uint8_t> inverted;   // per tile
     PixelClass normal;
     PixelClass reverse;
     double darkest = WHITE;          // M, for Wolf/Jolion
@@ -207,46 +234,72 @@ void logMethod(KpLogger* logger, int method, double k, const Layout& layout)
                 layout.window);
 }
 
-// The deviation of the whole page, logged with its mean.
-double pageDeviation(KpLogger* logger, const KpImage& image, const Layout& layout)
+// First pass: the counts, sum and (with statistics) the deviation and
+// third moment of each tile, and the counts of the whole page.
+Page measureTiles(const KpImage& image, const Layout& layout, bool useStatistics)
 {
-    const KpLevelHistogram counts = countsOf(image, Rectangle{0, 0, layout.width, layout.height});
-    const double mean = counts.kpMean();
-    const double deviation = counts.kpSampleDeviation(mean);
+    Page page;
+    page.tiles.resize(layout.tiles());
+    uint8_t levels[LEVELS];
+    uint64_t counts[LEVELS];
+    std::array<uint64_t, LEVELS> all{};
+    std::size_t index = 0;
+    for (int32_t ty = 0; ty < layout.tilesY; ++ty) {
+        for (int32_t tx = 0; tx < layout.tilesX; ++tx, ++index) {
+            const Rectangle tile = layout.tileAt(tx, ty);
+            const KpLevelHistogram histogram = countsOf(image, tile);
+            const std::size_t n = histogram.kpOccupiedLevels(0, levels, counts);
+            page.tileLevels.add(levels, counts, n);
+            page.darkest = std::min<double>(page.darkest, levels[0]);
+            TileFigures& figures = page.tiles[index];
+            for (std::size_t i = 0; i < n; ++i) {
+                figures.sum += levels[i] * counts[i];
+                all[levels[i]] += counts[i];
+            }
+            if (useStatistics) {
+                const double pixels = static_cast<double>(tile.pixels());
+                figures.mean = static_cast<double>(figures.sum) / pixels;
+                const KpLevelHistogram::KpDeviationSums sums = KpLevelHistogram::kpPowerSums<3>(levels, counts, n, figures.mean);
+                figures.deviation = sums.squares == 0.0 ? 0.0 : std::sqrt(sums.squares / (pixels - 1));
+                figures.thirdMoment = sums.cubes == 0.0 ? 0.0 : sums.cubes / (pixels - 1);
+                page.largestDeviation = std::max(page.largestDeviation, figures.deviation);
+            }
+        }
+    }
+    for (int level = 0; level < LEVELS; ++level) {
+        page.all.kpSet(level, all[static_cast<std::size_t>(level)]);
+    }
+    return page;
+}
+
+// The deviation of the whole page, logged with its mean.
+double pageDeviation(KpLogger* logger, const Page& page)
+{
+    const double mean = page.all.kpMean();
+    const double deviation = page.all.kpSampleDeviation(mean);
     kpLogPrintf(logger, 2, "Global graylevel mean: %6.4f\n", mean);
     kpLogPrintf(logger, 2, "Global graylevel standard deviation: %6.4f\n", deviation);
     return deviation;
 }
 
-// First pass: each tile's sum goes to its class; with statistics a dark
-// tile that is skewed towards light or flat is inverted.
-Page classifyTiles(const KpImage& image, const Layout& layout, bool useStatistics, double pageDeviation)
+// Each tile's sum goes to its class; with statistics a dark tile that is
+// skewed towards light or flat is inverted.
+void classifyTiles(const Layout& layout, bool useStatistics, double pageDeviation, Page& page)
 {
-    Page page;
     page.inverted.assign(layout.tiles(), 0);
     std::size_t index = 0;
     for (int32_t ty = 0; ty < layout.tilesY; ++ty) {
         for (int32_t tx = 0; tx < layout.tilesX; ++tx, ++index) {
-            const Rectangle tile = layout.tileAt(tx, ty);
-            const KpLevelHistogram counts = countsOf(image, tile);
-            const uint64_t sum = counts.kpSum();
-            page.darkest = std::min<double>(page.darkest, lowestLevel(counts));
+            const TileFigures& figures = page.tiles[index];
             if (useStatistics) {
-                const int64_t n = tile.pixels();
-                const double mean = static_cast<double>(sum) / static_cast<double>(n);
-                const KpLevelHistogram::KpDeviationSums sums = counts.kpDeviationSums(mean);
-                const double deviation = sums.squares == 0.0 ? 0.0 : std::sqrt(sums.squares / static_cast<double>(n - 1));
-                const double thirdMoment = sums.cubes == 0.0 ? 0.0 : sums.cubes / static_cast<double>(n - 1);
-                page.largestDeviation = std::max(page.largestDeviation, deviation);
-                page.inverted[index] = mean < MIDDLE_GRAY && (thirdMoment > INVERTED_SKEW * deviation ||
-                                                              deviation < INVERTED_FLATNESS * pageDeviation);
+                page.inverted[index] = figures.mean < MIDDLE_GRAY && (figures.thirdMoment > INVERTED_SKEW * figures.deviation ||
+                                                                      figures.deviation < INVERTED_FLATNESS * pageDeviation);
             }
             PixelClass& pixels = page.classOf(index);
-            pixels.sum += static_cast<double>(sum);
-            pixels.count += tile.pixels();
+            pixels.sum += static_cast<double>(figures.sum);
+            pixels.count += layout.tileAt(tx, ty).pixels();
         }
     }
-    return page;
 }
 
 void setClassMeans(KpLogger* logger, const Layout& layout, Page& page)
@@ -263,14 +316,14 @@ void setClassMeans(KpLogger* logger, const Layout& layout, Page& page)
 
 // Second pass: each tile's squared deviations from its class mean, and
 // those of the tiles that spread widely.
-void measureSpread(const KpImage& image, const Layout& layout, Page& page)
+void measureSpread(const Layout& layout, Page& page)
 {
     std::size_t index = 0;
     for (int32_t ty = 0; ty < layout.tilesY; ++ty) {
         for (int32_t tx = 0; tx < layout.tilesX; ++tx, ++index) {
             const Rectangle tile = layout.tileAt(tx, ty);
             PixelClass& pixels = page.classOf(index);
-            const double squares = countsOf(image, tile).kpSquaredDeviations(pixels.mean);
+            const double squares = page.tileLevels.squaredDeviations(index, pixels.mean);
             pixels.squares += squares;
             if (squares > WIDE_SPREAD * static_cast<double>(tile.pixels())) {
                 pixels.wideCount += tile.pixels();
@@ -433,9 +486,18 @@ struct Window {
 Window measureWindow(const KpImage& image, const Rectangle& area, bool inverted)
 {
     Window window{countsOf(image, area), 0.0, 0.0, area.pixels()};
-    const double mean = window.counts.kpMean();
+    uint8_t levels[LEVELS];
+    uint64_t counts[LEVELS];
+    const std::size_t occupied = window.counts.kpOccupiedLevels(0, levels, counts);
+    uint64_t sum = 0;
+    for (std::size_t i = 0; i < occupied; ++i) {
+        sum += levels[i] * counts[i];
+    }
+    const double pixels = static_cast<double>(window.n);
+    const double mean = static_cast<double>(sum) / pixels;
+    const double squares = KpLevelHistogram::kpPowerSums<2>(levels, counts, occupied, mean).squares;
     window.m = std::floor(mean);
-    window.s = window.counts.kpSampleDeviation(mean);
+    window.s = squares == 0.0 ? 0.0 : std::sqrt(squares / (pixels - 1));
     if (inverted) {
         KpLevelHistogram flipped;
         for (int v = 0; v < LEVELS; ++v) {
@@ -631,10 +693,11 @@ KpImage KpBitsPerPixelConverter::kpDownscaleGray2Binary_niblack(const KpImage& i
     KpLogger* logger = KpLogger::kpGetInstance();
     const Layout layout = Layout::of(image);
     logMethod(logger, method, k, layout);
-    const double deviation = useStatistics ? pageDeviation(logger, image, layout) : 0.0;
-    Page page = classifyTiles(image, layout, useStatistics, deviation);
+    Page page = measureTiles(image, layout, useStatistics);
+    const double deviation = useStatistics ? pageDeviation(logger, page) : 0.0;
+    classifyTiles(layout, useStatistics, deviation, page);
     setClassMeans(logger, layout, page);
-    measureSpread(image, layout, page);
+    measureSpread(layout, page);
     setClassDeviations(logger, page);
     const bool bimodal = bimodalEnabled(method, layout, page);
     const std::vector<int32_t> thresholds = tileThresholds(logger, image, layout, method, k, page, bimodal);
