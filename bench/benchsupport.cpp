@@ -64,6 +64,12 @@ void countRelease(std::size_t size)
     heapNow -= size;
 }
 
+void setTimePerPixel(benchmark::State& state, double pixels)
+{
+    state.counters["ns_per_pixel"] =
+        benchmark::Counter(pixels, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
 int runBenchmarks(int argc, char** argv, const std::vector<std::pair<std::string, std::string>>& ratios)
 {
     benchmark::Initialize(&argc, argv);

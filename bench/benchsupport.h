@@ -3,6 +3,7 @@
 
 #include "photolikeimage.h"
 
+#include <benchmark/benchmark.h>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -16,6 +17,10 @@ namespace benchsupport {
 // peakHeapBytes() is the largest growth above it since.
 void resetPeakHeap();
 std::size_t peakHeapBytes();
+
+// Adds the counter ns_per_pixel: processor time per iteration divided by
+// pixels (printed with its unit prefix: "5.2n" is 5.2 nanoseconds).
+void setTimePerPixel(benchmark::State& state, double pixels);
 
 // Runs the registered benchmarks, then prints "ratio A / B" for each pair
 // of benchmark names (processor time, measured in this same run).
