@@ -220,6 +220,8 @@ TEST(KpImageResize, AgreesWithTheBilinearFormula)
     } cases[] = {
         {17, 11, 17, 11}, {17, 11, 34, 22}, {17, 11, 8, 5},  {17, 11, 40, 7}, {9, 9, 13, 3},
         {1, 1, 4, 3},     {1, 7, 5, 11},    {7, 1, 11, 5},  {1, 7, 1, 3},    {2, 2, 1, 1},
+        // Weights exact in 1/256 steps, and in whole pixels.
+        {16, 12, 8, 6},   {16, 12, 64, 48}, {12, 16, 3, 4}, {20, 8, 15, 32}, {256, 3, 257, 3},
     };
     for (const auto& c : cases) {
         const std::string what = std::to_string(c.width) + " x " + std::to_string(c.height) + " to " +
