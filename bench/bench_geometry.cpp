@@ -21,8 +21,8 @@
 
 namespace {
 
-constexpr int WIDTH = 4096;
-constexpr int HEIGHT = 3072;
+constexpr int WIDTH = benchsupport::PHOTO_WIDTH;
+constexpr int HEIGHT = benchsupport::PHOTO_HEIGHT;
 constexpr double PIXELS = static_cast<double>(WIDTH) * HEIGHT;
 constexpr int CUT_X = WIDTH / 4;
 constexpr int CUT_Y = HEIGHT / 4;
@@ -30,19 +30,13 @@ constexpr double ANGLE = 30.0;
 
 const KpImage& photo(int depth)
 {
-    static const KpImage gray = benchsupport::makePhotoLikeImage(WIDTH, HEIGHT, 8);
-    static const KpImage colour = benchsupport::makePhotoLikeImage(WIDTH, HEIGHT, 24);
-    return depth == 8 ? gray : colour;
+    return benchsupport::sharedPhoto(depth);
 }
 
 template <typename Operation>
 void timeOperation(benchmark::State& state, Operation operation)
 {
-    for (auto _ : state) {
-        auto result = operation();
-        benchmark::DoNotOptimize(result);
-    }
-    benchsupport::setTimePerPixel(state, PIXELS);
+    benchsupport::timePerPixel(state, PIXELS, operation);
 }
 
 void BM_SubImage(benchmark::State& state, int depth)
@@ -90,11 +84,6 @@ BENCHMARK_CAPTURE(BM_FlipUpsideDown, gray, 8)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_FlipUpsideDown, colour, 24)->Unit(benchmark::kMillisecond);
 
 #ifdef DOVODA_HAVE_OPENCV
-cv::Mat matOf(const KpImage& image)
-{
-    return cv::Mat(image.kpGetHeight(), image.kpGetWidth(), image.kpGetDepth() == 24 ? CV_8UC3 : CV_8UC1, image.kpGetData());
-}
-
 // Our rotation as an inverse map: canvas pixel (x, y) samples the source at
 // ((x - nx) c + (y - ny) s + ox, -(x - nx) s + (y - ny) c + oy).
 cv::Mat rotationMap(const KpImage& source, const KpImage& rotated)
@@ -122,12 +111,12 @@ const Rotation& rotation()
 
 void BM_OpenCvRoiCopy(benchmark::State& state, int depth)
 {
-    const cv::Mat source = matOf(photo(depth));
+    const cv::Mat source = benchsupport::matOf(photo(depth));
     timeOperation(state, [&source] { return source(cv::Rect(CUT_X, CUT_Y, WIDTH / 2, HEIGHT / 2)).clone(); });
 }
 void openCvResize(benchmark::State& state, int depth, int width, int height)
 {
-    const cv::Mat source = matOf(photo(depth));
+    const cv::Mat source = benchsupport::matOf(photo(depth));
     timeOperation(state, [&source, width, height] {
         cv::Mat result;
         cv::resize(source, result, cv::Size(width, height), 0, 0, cv::INTER_LINEAR);
@@ -144,7 +133,7 @@ void BM_OpenCvResizeDouble(benchmark::State& state, int depth)
 }
 void BM_OpenCvWarpAffine30(benchmark::State& state, int depth)
 {
-    const cv::Mat source = matOf(photo(depth));
+    const cv::Mat source = benchsupport::matOf(photo(depth));
     const Rotation& r = rotation();
     timeOperation(state, [&source, &r] {
         cv::Mat result;
@@ -155,7 +144,7 @@ void BM_OpenCvWarpAffine30(benchmark::State& state, int depth)
 }
 void openCvFlip(benchmark::State& state, int depth, int code)
 {
-    const cv::Mat source = matOf(photo(depth));
+    const cv::Mat source = benchsupport::matOf(photo(depth));
     timeOperation(state, [&source, code] {
         cv::Mat result;
         cv::flip(source, result, code);
@@ -189,7 +178,7 @@ void checkFlips()
     for (int depth : {8, 24}) {
         for (int direction : {1, 2}) {
             cv::Mat flipped;
-            cv::flip(matOf(photo(depth)), flipped, direction == 1 ? 1 : 0);
+            cv::flip(benchsupport::matOf(photo(depth)), flipped, direction == 1 ? 1 : 0);
             const KpImage ours = photo(depth).kpFlipImage(direction);
             const bool agrees = std::memcmp(flipped.data, ours.kpGetData(), ours.kpGetImageSize()) == 0;
             std::printf("oracle flip %d, %d bits: %s\n", direction, depth, agrees ? "agrees" : "DIFFERS");

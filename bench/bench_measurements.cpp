@@ -20,30 +20,22 @@
 
 namespace {
 
-constexpr int WIDTH = 4096;
-constexpr int HEIGHT = 3072;
-constexpr double PIXELS = static_cast<double>(WIDTH) * HEIGHT;
+constexpr double PIXELS = static_cast<double>(benchsupport::PHOTO_WIDTH) * benchsupport::PHOTO_HEIGHT;
 
 const KpImage& photoGray()
 {
-    static const KpImage image = benchsupport::makePhotoLikeImage(WIDTH, HEIGHT, 8);
-    return image;
+    return benchsupport::sharedPhoto(8);
 }
 
 const KpImage& photoColour()
 {
-    static const KpImage image = benchsupport::makePhotoLikeImage(WIDTH, HEIGHT, 24);
-    return image;
+    return benchsupport::sharedPhoto(24);
 }
 
 template <typename Operation>
 void timeOperation(benchmark::State& state, Operation operation)
 {
-    for (auto _ : state) {
-        auto result = operation();
-        benchmark::DoNotOptimize(result);
-    }
-    benchsupport::setTimePerPixel(state, PIXELS);
+    benchsupport::timePerPixel(state, PIXELS, operation);
 }
 
 void BM_Statistics_gray(benchmark::State& state)
@@ -84,21 +76,16 @@ BENCHMARK(BM_Centroid_gray)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Centroid_colour)->Unit(benchmark::kMillisecond);
 
 #ifdef DOVODA_HAVE_OPENCV
-cv::Mat matOf(const KpImage& image)
-{
-    return cv::Mat(image.kpGetHeight(), image.kpGetWidth(), image.kpGetDepth() == 24 ? CV_8UC3 : CV_8UC1, image.kpGetData());
-}
-
 // The weights of the centroid: 255 minus each gray value.
 const cv::Mat& invertedGray()
 {
-    static const cv::Mat inverted = 255 - matOf(photoGray());
+    static const cv::Mat inverted = 255 - benchsupport::matOf(photoGray());
     return inverted;
 }
 
 void BM_OpenCvMeanStdDev_gray(benchmark::State& state)
 {
-    const cv::Mat source = matOf(photoGray());
+    const cv::Mat source = benchsupport::matOf(photoGray());
     timeOperation(state, [&source] {
         cv::Scalar mean, deviation;
         cv::meanStdDev(source, mean, deviation);
@@ -107,7 +94,7 @@ void BM_OpenCvMeanStdDev_gray(benchmark::State& state)
 }
 void BM_OpenCvMeanStdDev_colour(benchmark::State& state)
 {
-    const cv::Mat source = matOf(photoColour());
+    const cv::Mat source = benchsupport::matOf(photoColour());
     timeOperation(state, [&source] {
         cv::Scalar mean, deviation;
         cv::meanStdDev(source, mean, deviation);
@@ -126,7 +113,7 @@ cv::Mat grayHistogram(const cv::Mat& source)
 }
 void BM_OpenCvCalcHist_gray(benchmark::State& state)
 {
-    const cv::Mat source = matOf(photoGray());
+    const cv::Mat source = benchsupport::matOf(photoGray());
     timeOperation(state, [&source] { return grayHistogram(source); });
 }
 cv::Mat profileOf(const cv::Mat& source, int dimension)
@@ -137,12 +124,12 @@ cv::Mat profileOf(const cv::Mat& source, int dimension)
 }
 void BM_OpenCvReduceRows_gray(benchmark::State& state)
 {
-    const cv::Mat source = matOf(photoGray());
+    const cv::Mat source = benchsupport::matOf(photoGray());
     timeOperation(state, [&source] { return profileOf(source, 1); });
 }
 void BM_OpenCvReduceColumns_gray(benchmark::State& state)
 {
-    const cv::Mat source = matOf(photoGray());
+    const cv::Mat source = benchsupport::matOf(photoGray());
     timeOperation(state, [&source] { return profileOf(source, 0); });
 }
 void BM_OpenCvMoments_gray(benchmark::State& state)
@@ -179,7 +166,7 @@ bool equalsProfile(const cv::Mat& sums, const std::vector<T>& ours)
 
 void checkOracles()
 {
-    const cv::Mat gray = matOf(photoGray());
+    const cv::Mat gray = benchsupport::matOf(photoGray());
     const cv::Mat histogram = grayHistogram(gray);
     cv::Mat counts;
     histogram.convertTo(counts, CV_32S);

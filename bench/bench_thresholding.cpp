@@ -89,16 +89,11 @@ void BM_NiblackReference(benchmark::State& state, int method, int size)
 }
 
 #ifdef DOVODA_HAVE_OPENCV
-cv::Mat matOf(const KpImage& image)
-{
-    return cv::Mat(image.kpGetHeight(), image.kpGetWidth(), CV_8UC1, image.kpGetData());
-}
-
 cv::Mat openCvThreshold(const KpImage& image, int size, int method)
 {
     cv::Mat result;
     const auto type = method == 0 ? cv::ximgproc::BINARIZATION_NIBLACK : cv::ximgproc::BINARIZATION_SAUVOLA;
-    cv::ximgproc::niBlackThreshold(matOf(image), result, 255, cv::THRESH_BINARY, windowOf(size) + 1, K[method], type, 128);
+    cv::ximgproc::niBlackThreshold(benchsupport::matOf(image), result, 255, cv::THRESH_BINARY, windowOf(size) + 1, K[method], type, 128);
     return result;
 }
 

@@ -21,19 +21,11 @@ using testsupport::expectFailure;
 using testsupport::grayFromPicture;
 using testsupport::pictureOf;
 using testsupport::randomImage;
+using testsupport::sixteenBitImage;
 
 const double NOT_A_NUMBER = std::numeric_limits<double>::quiet_NaN();
 const double INFINITE = std::numeric_limits<double>::infinity();
 
-KpImage sixteenBitImage()
-{
-    KpImageHead head;
-    head.width = 2;
-    head.height = 2;
-    head.depth = 16;
-    head.bytesPerRow = 4;
-    return KpImage(new uint8_t[8](), head);
-}
 
 // A random image with a stated format, reserved1 and resolution.
 KpImage describedImage(int width, int height, int depth, uint32_t seed)

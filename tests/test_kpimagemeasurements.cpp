@@ -19,6 +19,7 @@ using testsupport::capturedLog;
 using testsupport::expectFailure;
 using testsupport::grayFromPicture;
 using testsupport::randomImage;
+using testsupport::sixteenBitImage;
 
 // A failure whose message is the bare text, without a source location.
 void expectBareFailure(const std::function<void()>& action, int code, const std::string& text)
@@ -33,15 +34,6 @@ void expectBareFailure(const std::function<void()>& action, int code, const std:
 }
 
 // An image of an unsupported depth that still holds a buffer.
-KpImage sixteenBitImage()
-{
-    KpImageHead head;
-    head.width = 2;
-    head.height = 2;
-    head.depth = 16;
-    head.bytesPerRow = 4;
-    return KpImage(new uint8_t[8](), head);
-}
 
 KpImage grayWithBlack(int width, int height, const std::vector<KpPoint>& black)
 {

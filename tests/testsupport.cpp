@@ -76,6 +76,16 @@ KpImage randomImage(int width, int height, int depth, uint32_t seed)
     return image;
 }
 
+KpImage sixteenBitImage()
+{
+    KpImageHead head;
+    head.width = 2;
+    head.height = 2;
+    head.depth = 16;
+    head.bytesPerRow = 4;
+    return KpImage(new uint8_t[8](), head);
+}
+
 std::string capturedLog(const std::function<void()>& action)
 {
     KpLogger* logger = KpLogger::kpGetInstance();

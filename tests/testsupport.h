@@ -23,6 +23,9 @@ std::vector<std::string> pictureOf(const KpImage& image);
 // An image whose bytes (padding bits included) are random, drawn from a
 // fixed seed.
 KpImage randomImage(int width, int height, int depth, uint32_t seed);
+// A 2 x 2 image of depth 16, which no operation supports, holding a
+// buffer.
+KpImage sixteenBitImage();
 
 // What action writes through the shared logger at level 2 and above (to
 // standard output); the threshold is back at 3 afterwards.

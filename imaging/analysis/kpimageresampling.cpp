@@ -11,7 +11,6 @@
 #include "kppixelgeometry.h"
 
 #include <cmath>
-#include <limits>
 
 namespace {
 
@@ -20,11 +19,6 @@ namespace {
 // which keeps exactly the bytes at or above 128 white.
 constexpr int BINARY_RESIZE_THRESHOLD = 128;
 constexpr int BINARY_THRESHOLD = 127;
-
-bool fitsInt32(double value)
-{
-    return value >= std::numeric_limits<int32_t>::min() && value <= std::numeric_limits<int32_t>::max();
-}
 
 } // namespace
 
@@ -63,7 +57,7 @@ KpImage KpImage::kpResizeImage(double factor) const
     }
     const double width = factor * head.width;
     const double height = factor * head.height;
-    if (!fitsInt32(width) || !fitsInt32(height)) {
+    if (!KpPixelGeometry::kpFitsInt32(width) || !KpPixelGeometry::kpFitsInt32(height)) {
         KP_THROW(KP_INVALID_ARGUMENT, "<KpImage::kpResizeImage()> The resized image would not fit 32-bit sizes");
     }
     return ResizeImage(static_cast<int32_t>(width), static_cast<int32_t>(height));

@@ -13,7 +13,6 @@
 #include <array>
 #include <cmath>
 #include <cstring>
-#include <limits>
 
 namespace {
 
@@ -88,10 +87,6 @@ KpImage cutOutColour(const KpImage& source, int32_t x, int32_t y, int32_t width,
     return result;
 }
 
-bool fitsInt32(double value)
-{
-    return value >= std::numeric_limits<int32_t>::min() && value <= std::numeric_limits<int32_t>::max();
-}
 
 // An image with the header an assignment from source gives it and a
 // buffer of its own, not filled.
@@ -243,7 +238,7 @@ void KpImage::kpRotatePoint(const KpPoint& point, KpPoint& rotated, double radia
     }
     const double x = std::floor(std::cos(radians) * point.x - std::sin(radians) * point.y + 0.5);
     const double y = std::floor(std::sin(radians) * point.x + std::cos(radians) * point.y + 0.5);
-    if (!fitsInt32(x) || !fitsInt32(y)) {
+    if (!KpPixelGeometry::kpFitsInt32(x) || !KpPixelGeometry::kpFitsInt32(y)) {
         KP_THROW(KP_INVALID_ARGUMENT, "<KpImage::kpRotatePoint()> The rotated point would not fit 32-bit coordinates");
     }
     rotated.x = static_cast<int32_t>(x);

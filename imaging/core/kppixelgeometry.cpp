@@ -329,3 +329,8 @@ double KpPixelGeometry::kpRadians(double degrees, const char* notFiniteText)
     }
     return radians;
 }
+
+bool KpPixelGeometry::kpFitsInt32(double value)
+{
+    return value >= std::numeric_limits<int32_t>::min() && value <= std::numeric_limits<int32_t>::max();
+}

@@ -25,6 +25,9 @@ public:
     // degrees x 3.14159265359 / 180; code 7 with notFiniteText when the
     // angle is not a finite number.
     static double kpRadians(double degrees, const char* notFiniteText);
+    // Whether value lies within the int32 range (so that converting it is
+    // defined).
+    static bool kpFitsInt32(double value);
 };
 
 #endif
