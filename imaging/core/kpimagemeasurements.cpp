@@ -119,15 +119,6 @@ void copyChannelZero(KpImageStatistics& statistics)
     }
 }
 
-std::vector<int> allLevels()
-{
-    std::vector<int> levels(KpLevelHistogram::KP_LEVELS);
-    for (int level = 0; level < KpLevelHistogram::KP_LEVELS; ++level) {
-        levels[static_cast<std::size_t>(level)] = level;
-    }
-    return levels;
-}
-
 // A profile of count zero entries; code 13 when it cannot be had.
 template <typename T>
 std::vector<T> zeroProfile(std::size_t count)
@@ -394,9 +385,10 @@ std::vector<int32_t> KpImage::kpHistogramImage() const
         KP_THROW(KP_UNSUPPORTED_DEPTH, "<KpImage::kpHistogramImage()>  Histgram Only supports Binary and Gray Image");
     }
     const KpLevelHistogram counts = channelHistogram(*this, 0);
-    const std::vector<int> levels = head.depth == 1 ? std::vector<int>{0, WHITE} : allLevels();
+    // A 1-bit image has the levels 0 and 255 only.
+    const int step = head.depth == 1 ? WHITE : 1;
     std::vector<int32_t> histogram;
-    for (int level : levels) {
+    for (int level = 0; level < KpLevelHistogram::KP_LEVELS; level += step) {
         if (counts.kpAt(level) > static_cast<uint64_t>(std::numeric_limits<int32_t>::max())) {
             KP_THROW(KP_UNSUPPORTED_DEPTH, "<KpImage::kpHistogramImage()> A count does not fit in 32 bits");
         }
