@@ -102,6 +102,12 @@ struct Rectangle {
     int64_t pixels() const { return static_cast<int64_t>(width) * height; }
 };
 
+// How many tiles cover a side, the last one cut at the edge.
+int32_t tilesAlong(int32_t side, int32_t tile)
+{
+    return side / tile + (side % tile != 0 ? 1 : 0);
+}
+
 // The tiles and their statistics windows.
 struct Layout {
     int32_t width;
@@ -121,8 +127,8 @@ struct Layout {
         layout.tile = std::max(1, 2 * static_cast<int32_t>(std::log(pixels)));
         layout.offset = layout.tile / 4;
         layout.window = layout.tile + 2 * layout.offset;
-        layout.tilesX = (layout.width + layout.tile - 1) / layout.tile;
-        layout.tilesY = (layout.height + layout.tile - 1) / layout.tile;
+        layout.tilesX = tilesAlong(layout.width, layout.tile);
+        layout.tilesY = tilesAlong(layout.height, layout.tile);
         return layout;
     }
 
@@ -643,12 +649,12 @@ void packAtLeast(const uint8_t* values, const uint8_t* thresholds, int32_t width
 void spreadThresholds(const std::vector<int32_t>& thresholds, const Layout& layout, int32_t ty, std::vector<uint8_t>& row)
 {
     int32_t column = 0;
-    for (int32_t x0 = 0; x0 < layout.width; x0 += layout.tile, ++column) {
+    for (int32_t x0 = 0; x0 < layout.width; x0 += std::min(layout.tile, layout.width - x0), ++column) {
         if (column >= layout.tilesX) {
             KP_THROW(KP_TOO_BIG, "kpDownscaleGray2Binary_niblack(): Shouldn't be here; col: " + std::to_string(column) +
                                      " width: " + std::to_string(layout.tilesX));
         }
-        const int32_t end = std::min(layout.width, x0 + layout.tile);
+        const int32_t end = x0 + std::min(layout.tile, layout.width - x0);
         const int32_t threshold = thresholds[static_cast<std::size_t>(ty) * static_cast<std::size_t>(layout.tilesX) +
                                              static_cast<std::size_t>(column)];
         std::fill(row.begin() + x0, row.begin() + end, static_cast<uint8_t>(threshold));
@@ -670,8 +676,8 @@ KpImage binarized(const KpImage& image, const Layout& layout, const std::vector<
     const std::size_t stride = static_cast<std::size_t>(image.kpGetBytesPerRow());
     for (int32_t ty = 0; ty < layout.tilesY; ++ty) {
         spreadThresholds(thresholds, layout, ty, rowThresholds);
-        const int32_t end = std::min(layout.height, (ty + 1) * layout.tile);
-        for (int32_t y = ty * layout.tile; y < end; ++y) {
+        const Rectangle tiles = layout.tileAt(0, ty);
+        for (int32_t y = tiles.y; y < tiles.y + tiles.height; ++y) {
             packAtLeast(image.kpGetData() + static_cast<std::size_t>(y) * stride, rowThresholds.data(), layout.width,
                         result.kpGetData() + static_cast<std::size_t>(y) * static_cast<std::size_t>(rowBytes));
         }

@@ -152,10 +152,11 @@ std::vector<uint64_t> columnSums(const KpImage& image)
     const std::size_t width = static_cast<std::size_t>(image.kpGetWidth());
     std::vector<uint64_t> sums = zeroProfile<uint64_t>(width);
     std::vector<uint32_t> block = zeroProfile<uint32_t>(width);
-    for (int32_t y0 = 0; y0 < image.kpGetHeight(); y0 += ROWS_PER_BLOCK) {
+    const int32_t height = image.kpGetHeight();
+    for (int32_t y0 = 0; y0 < height; y0 += std::min(ROWS_PER_BLOCK, height - y0)) {
         std::fill(block.begin(), block.end(), 0);
-        const int32_t end = std::min(image.kpGetHeight() - y0, ROWS_PER_BLOCK);
-        for (int32_t y = y0; y < y0 + end; ++y) {
+        const int32_t end = y0 + std::min(ROWS_PER_BLOCK, height - y0);
+        for (int32_t y = y0; y < end; ++y) {
             const uint8_t* row = rowOf(image, y);
             for (std::size_t x = 0; x < width; ++x) {
                 block[x] += row[x];
@@ -202,7 +203,7 @@ template <typename Weight>
 void sumRowWeights(int32_t width, Weight weightAt, uint64_t& rowWeight, WideSum& rowX)
 {
     constexpr int32_t BLOCK = 256;
-    for (int32_t x0 = 0; x0 < width; x0 += BLOCK) {
+    for (int32_t x0 = 0; x0 < width; x0 += std::min(width - x0, BLOCK)) {
         const int32_t end = std::min(width - x0, BLOCK);
         uint32_t blockWeight = 0;
         uint32_t blockX = 0;

@@ -272,7 +272,7 @@ void resizeRows(const KpImage& source, KpImage& result)
     const double scaleX = static_cast<double>(width) / source.kpGetWidth();
     const double scaleY = static_cast<double>(height) / source.kpGetHeight();
     ColumnBlock block;
-    for (int32_t j0 = 0; j0 < width; j0 += BLOCK) {
+    for (int32_t j0 = 0; j0 < width; j0 += std::min(BLOCK, width - j0)) {
         block.sample(j0, static_cast<std::size_t>(std::min(BLOCK, width - j0)), scaleX, source.kpGetWidth(), CHANNELS);
         for (int32_t i = 0; i < height; ++i) {
             const AxisSample y = sampleAxis(i, scaleY, source.kpGetHeight());
