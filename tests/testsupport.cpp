@@ -14,6 +14,7 @@
 #include <dirent.h>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -67,6 +68,44 @@ std::vector<std::string> pictureOf(const KpImage& image)
         rows.push_back(row);
     }
     return rows;
+}
+
+KpImage randomImage(int width, int height, int depth, uint32_t seed)
+{
+    KpImage image(width, height, depth);
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<int> byte(0, 255);
+    for (std::size_t i = 0; i < image.kpGetImageSize(); ++i) {
+        image.kpGetData()[i] = static_cast<uint8_t>(byte(random));
+    }
+    return image;
+}
+
+KpImage sixteenBitImage()
+{
+    KpImageHead head;
+    head.width = 2;
+    head.height = 2;
+    head.depth = 16;
+    head.bytesPerRow = 4;
+    return KpImage(new uint8_t[8](), head);
+}
+
+std::string capturedLog(const std::function<void()>& action)
+{
+    KpLogger* logger = KpLogger::kpGetInstance();
+    logger->kpSetLevel(2);
+    ::testing::internal::CaptureStdout();
+    try {
+        action();
+    } catch (...) {
+        ::testing::internal::GetCapturedStdout();
+        logger->kpSetLevel(3);
+        throw;
+    }
+    const std::string text = ::testing::internal::GetCapturedStdout();
+    logger->kpSetLevel(3);
+    return text;
 }
 
 void expectFailure(const std::function<void()>& action, int code, const std::string& text, const std::string& sourceName)

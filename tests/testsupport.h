@@ -22,6 +22,16 @@ KpImage binaryFromPicture(const std::vector<std::string>& rows);
 // The picture of an 8-bit or 1-bit image: '#' for 0, '.' for 255, '?'
 // for anything else.
 std::vector<std::string> pictureOf(const KpImage& image);
+// An image whose bytes (padding bits included) are random, drawn from a
+// fixed seed.
+KpImage randomImage(int width, int height, int depth, uint32_t seed);
+// A 2 x 2 image of depth 16, which no operation supports, holding a
+// buffer.
+KpImage sixteenBitImage();
+
+// What action writes through the shared logger at level 2 and above (to
+// standard output); the threshold is back at 3 afterwards.
+std::string capturedLog(const std::function<void()>& action);
 
 // Runs action and checks that it raises a KpException with this code and
 // a message ending in this text; with a source name, the message must
