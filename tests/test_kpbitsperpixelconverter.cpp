@@ -11,6 +11,9 @@
 #include <vector>
 
 using Converter = KpBitsPerPixelConverter;
+using testsupport::bytesOf;
+using testsupport::colourPixels;
+using testsupport::randomImage;
 
 namespace {
 
@@ -19,37 +22,11 @@ void expectFailure(const std::function<void()>& action, int code, const std::str
     testsupport::expectFailure(action, code, text, "kpbitsperpixelconverter.cpp");
 }
 
-KpImage randomImage(int width, int height, int depth, std::mt19937& random)
-{
-    KpImage image(width, height, depth);
-    image.kpSetXResolution(72.5f);
-    image.kpSetYResolution(96.0f);
-    std::uniform_int_distribution<int> byte(0, 255);
-    for (std::size_t i = 0; i < image.kpGetImageSize(); ++i) {
-        image.kpGetData()[i] = static_cast<uint8_t>(byte(random));
-    }
-    return image;
-}
-
 KpImage headerOnly(int depth)
 {
     KpImage image;
     image.kpInitImage(4, 3, depth, false);
     return image;
-}
-
-KpImage colourPixels(const std::vector<std::array<uint8_t, 3>>& pixels)
-{
-    KpImage image(static_cast<int>(pixels.size()), 1, 24);
-    for (std::size_t i = 0; i < pixels.size(); ++i) {
-        image.kpSetPixel(static_cast<int>(i), 0, pixels[i][0], pixels[i][1], pixels[i][2]);
-    }
-    return image;
-}
-
-std::vector<uint8_t> bytesOf(const KpImage& image)
-{
-    return std::vector<uint8_t>(image.kpGetData(), image.kpGetData() + image.kpGetImageSize());
 }
 
 void expectShapeOf(const KpImage& result, const KpImage& source, int depth)

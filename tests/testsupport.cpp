@@ -49,6 +49,43 @@ KpImage binaryFromPicture(const std::vector<std::string>& rows)
     return image;
 }
 
+KpImage randomImage(int width, int height, int depth, std::mt19937& random)
+{
+    KpImage image(width, height, depth);
+    image.kpSetXResolution(72.5f);
+    image.kpSetYResolution(96.0f);
+    std::uniform_int_distribution<int> byte(0, 255);
+    for (std::size_t i = 0; i < image.kpGetImageSize(); ++i) {
+        image.kpGetData()[i] = static_cast<uint8_t>(byte(random));
+    }
+    return image;
+}
+
+KpImage colourPixels(const std::vector<std::array<uint8_t, 3>>& pixels)
+{
+    KpImage image(static_cast<int>(pixels.size()), 1, 24);
+    for (std::size_t i = 0; i < pixels.size(); ++i) {
+        image.kpSetPixel(static_cast<int>(i), 0, pixels[i][0], pixels[i][1], pixels[i][2]);
+    }
+    return image;
+}
+
+KpImage uniformColour(int width, int height, uint8_t r, uint8_t g, uint8_t b)
+{
+    KpImage image(width, height, 24);
+    for (std::size_t i = 0; i < image.kpGetImageSize(); i += 3) {
+        image.kpGetData()[i] = r;
+        image.kpGetData()[i + 1] = g;
+        image.kpGetData()[i + 2] = b;
+    }
+    return image;
+}
+
+std::vector<uint8_t> bytesOf(const KpImage& image)
+{
+    return std::vector<uint8_t>(image.kpGetData(), image.kpGetData() + image.kpGetImageSize());
+}
+
 std::vector<std::string> pictureOf(const KpImage& image)
 {
     std::vector<std::string> rows;

@@ -3,8 +3,10 @@
 
 #include "kpimage.h"
 
+#include <array>
 #include <cstdint>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -20,6 +22,16 @@ KpImage binaryFromPicture(const std::vector<std::string>& rows);
 // The picture of an 8-bit or 1-bit image: '#' for 0, '.' for 255, '?'
 // for anything else.
 std::vector<std::string> pictureOf(const KpImage& image);
+
+// An image of the depth whose buffer holds random bytes (padding bits
+// included), with resolution fields 72.5 x 96 dpi.
+KpImage randomImage(int width, int height, int depth, std::mt19937& random);
+// A 24-bit image of one row holding these pixels.
+KpImage colourPixels(const std::vector<std::array<uint8_t, 3>>& pixels);
+// A 24-bit image of one colour.
+KpImage uniformColour(int width, int height, uint8_t r, uint8_t g, uint8_t b);
+// The whole pixel buffer.
+std::vector<uint8_t> bytesOf(const KpImage& image);
 
 // Runs action and checks that it raises a KpException with this code and
 // a message ending in this text; with a source name, the message must
