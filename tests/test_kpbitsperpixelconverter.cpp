@@ -13,13 +13,21 @@
 using Converter = KpBitsPerPixelConverter;
 using testsupport::bytesOf;
 using testsupport::colourPixels;
-using testsupport::randomImage;
 
 namespace {
 
 void expectFailure(const std::function<void()>& action, int code, const std::string& text)
 {
     testsupport::expectFailure(action, code, text, "kpbitsperpixelconverter.cpp");
+}
+
+// Random bytes with resolution fields that every conversion must carry.
+KpImage randomImage(int width, int height, int depth, std::mt19937& random)
+{
+    KpImage image = testsupport::randomImage(width, height, depth, static_cast<uint32_t>(random()));
+    image.kpSetXResolution(72.5f);
+    image.kpSetYResolution(96.0f);
+    return image;
 }
 
 KpImage headerOnly(int depth)

@@ -1,6 +1,7 @@
 #include "testsupport.h"
 
 #include "kpexception.h"
+#include "kplogger.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -49,18 +51,6 @@ KpImage binaryFromPicture(const std::vector<std::string>& rows)
     return image;
 }
 
-KpImage randomImage(int width, int height, int depth, std::mt19937& random)
-{
-    KpImage image(width, height, depth);
-    image.kpSetXResolution(72.5f);
-    image.kpSetYResolution(96.0f);
-    std::uniform_int_distribution<int> byte(0, 255);
-    for (std::size_t i = 0; i < image.kpGetImageSize(); ++i) {
-        image.kpGetData()[i] = static_cast<uint8_t>(byte(random));
-    }
-    return image;
-}
-
 KpImage colourPixels(const std::vector<std::array<uint8_t, 3>>& pixels)
 {
     KpImage image(static_cast<int>(pixels.size()), 1, 24);
@@ -98,6 +88,34 @@ std::vector<std::string> pictureOf(const KpImage& image)
         rows.push_back(row);
     }
     return rows;
+}
+
+KpImage randomImage(int width, int height, int depth, uint32_t seed)
+{
+    KpImage image(width, height, depth);
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<int> byte(0, 255);
+    for (std::size_t i = 0; i < image.kpGetImageSize(); ++i) {
+        image.kpGetData()[i] = static_cast<uint8_t>(byte(random));
+    }
+    return image;
+}
+
+std::string capturedLog(const std::function<void()>& action)
+{
+    KpLogger* logger = KpLogger::kpGetInstance();
+    logger->kpSetLevel(2);
+    ::testing::internal::CaptureStdout();
+    try {
+        action();
+    } catch (...) {
+        ::testing::internal::GetCapturedStdout();
+        logger->kpSetLevel(3);
+        throw;
+    }
+    const std::string text = ::testing::internal::GetCapturedStdout();
+    logger->kpSetLevel(3);
+    return text;
 }
 
 void expectFailure(const std::function<void()>& action, int code, const std::string& text, const std::string& sourceName)

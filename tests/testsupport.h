@@ -6,7 +6,6 @@
 #include <array>
 #include <cstdint>
 #include <functional>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -22,10 +21,14 @@ KpImage binaryFromPicture(const std::vector<std::string>& rows);
 // The picture of an 8-bit or 1-bit image: '#' for 0, '.' for 255, '?'
 // for anything else.
 std::vector<std::string> pictureOf(const KpImage& image);
+// An image whose bytes (padding bits included) are random, drawn from a
+// fixed seed.
+KpImage randomImage(int width, int height, int depth, uint32_t seed);
 
-// An image of the depth whose buffer holds random bytes (padding bits
-// included), with resolution fields 72.5 x 96 dpi.
-KpImage randomImage(int width, int height, int depth, std::mt19937& random);
+// What action writes through the shared logger at level 2 and above (to
+// standard output); the threshold is back at 3 afterwards.
+std::string capturedLog(const std::function<void()>& action);
+
 // A 24-bit image of one row holding these pixels.
 KpImage colourPixels(const std::vector<std::array<uint8_t, 3>>& pixels);
 // A 24-bit image of one colour.

@@ -2,10 +2,13 @@
 #define DOVODA_KPIMAGE_H
 
 #include "kpimagehead.h"
+#include "kpimagestatistics.h"
+#include "kppoint.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 class KpBaseImage;
 
@@ -83,6 +86,26 @@ public:
 
     KpImage kpReverseByteImage() const;
     KpImage kpReverseImage() const;
+
+    // Measurements: read-only summaries of the pixels.
+    // Mean, median, deviation, skewness and kurtosis of each channel (a
+    // 1-bit pixel counts as 0 or 255).
+    KpImageStatistics kpImageStatistics() const;
+    // The sums of the rows (type 1) or of the columns (type 2) of an 8-bit
+    // image.
+    std::vector<int32_t> kpProjectProfile(int32_t type) const;
+    // The count of each value: 2 entries for a 1-bit image, 256 for 8 bits.
+    std::vector<int32_t> kpHistogramImage() const;
+    // True for a 1-bit image and for an 8-bit image whose pixels are all 0
+    // or 255.
+    bool kpIsGrayScaleBW() const;
+    // The centroid of the darkness: each pixel weighs 255 minus its value
+    // (the truncated mean of the three for colour; a clear bit weighs
+    // 255). (0, 0) for a blank image.
+    KpPoint kpCentroid() const;
+    // The largest distance from the centroid to a corner (fromCorners) or
+    // to a pixel that is not white.
+    double kpRmax(bool fromCorners) const;
 
     // Pixel arithmetic, pastes and contrast stretching. Regions are placed
     // at column x, row y of this image and must lie inside it. The add
