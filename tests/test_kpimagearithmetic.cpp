@@ -16,23 +16,13 @@ using testsupport::binaryFromPicture;
 using testsupport::bytesOf;
 using testsupport::capturedLog;
 using testsupport::colourPixels;
+using testsupport::expectBareFailure;
 using testsupport::expectFailure;
 using testsupport::grayFromPicture;
 using testsupport::pictureOf;
 using testsupport::randomImage;
+using testsupport::sixteenBitImage;
 using testsupport::uniformColour;
-
-// A failure whose whole message is text, with no source location.
-void expectBareFailure(const std::function<void()>& action, int code, const std::string& text)
-{
-    try {
-        action();
-        ADD_FAILURE() << "nothing thrown, expected: " << text;
-    } catch (const KpException& e) {
-        EXPECT_EQ(e.kpGetCode(), code);
-        EXPECT_EQ(e.kpGetMessage(), text);
-    }
-}
 
 KpImage emptyWithHeader(int width, int height, int depth)
 {
@@ -41,21 +31,44 @@ KpImage emptyWithHeader(int width, int height, int depth)
     return image;
 }
 
-// An image whose store the record does not know: 16 bits per pixel.
-KpImage sixteenBitImage()
-{
-    KpImageHead head;
-    head.width = 2;
-    head.height = 2;
-    head.depth = 16;
-    head.bytesPerRow = 4;
-    return KpImage(new uint8_t[8](), head);
-}
-
 // Pixel (x, y) of a 1-bit image read straight from its bits.
 bool bitAt(const KpImage& image, int x, int y)
 {
     return (image.kpGetData()[y * image.kpGetBytesPerRow() + x / 8] & (0x80 >> (x % 8))) != 0;
+}
+
+// ---- Contour ----
+
+TEST(KpImageContour, FilledSquareBecomesItsOutline)
+{
+    const std::vector<std::string> square = {".......", ".#####.", ".#####.", ".#####.", ".#####.", ".#####.", "......."};
+    const std::vector<std::string> outline = {".......", ".#####.", ".#...#.", ".#...#.", ".#...#.", ".#####.", "......."};
+    const KpImage gray = grayFromPicture(square);
+    EXPECT_EQ(pictureOf(gray.kpContourImage()), outline);
+    EXPECT_EQ(capturedLog([&] { gray.kpContourImage(); }), "");
+
+    KpImage result;
+    EXPECT_EQ(capturedLog([&] { result = binaryFromPicture(square).kpContourImage(); }),
+              "Warning....returning grayscale image\n ");
+    EXPECT_EQ(result.kpGetDepth(), 8);
+    EXPECT_EQ(pictureOf(result), outline);
+}
+
+TEST(KpImageContour, TheOuterBorderComesOutWhite)
+{
+    EXPECT_EQ(pictureOf(grayFromPicture({"####", "####", "#..#", "####"}).kpContourImage()),
+              (std::vector<std::string>{"....", ".##.", "....", "...."}));
+    EXPECT_EQ(pictureOf(grayFromPicture({"##", "##"}).kpContourImage()), (std::vector<std::string>{"..", ".."}));
+}
+
+TEST(KpImageContour, Refusals)
+{
+    expectFailure([] { KpImage().kpContourImage(); }, 5, ",<KpImage::kpContourImage()> Image Data is NULL!",
+                  "kpimagearithmetic.cpp");
+    expectFailure([] { uniformColour(3, 3, 0, 0, 0).kpContourImage(); }, 3,
+                  ">KpImage::kpContourImage()> Not Yet Implemented - 24 bit images!", "kpimagearithmetic.cpp");
+    expectFailure([] { grayFromPicture({"#.", ".5"}).kpContourImage(); }, 3,
+                  "<KpImage::kpContourImage()> Not Yet Implemented - non black/white images!", "kpimagearithmetic.cpp");
 }
 
 // ---- Add and subtract ----

@@ -134,6 +134,27 @@ void expectFailure(const std::function<void()>& action, int code, const std::str
     }
 }
 
+void expectBareFailure(const std::function<void()>& action, int code, const std::string& text)
+{
+    try {
+        action();
+        ADD_FAILURE() << "nothing thrown, expected: " << text;
+    } catch (const KpException& e) {
+        EXPECT_EQ(e.kpGetCode(), code);
+        EXPECT_EQ(e.kpGetMessage(), text);
+    }
+}
+
+KpImage sixteenBitImage()
+{
+    KpImageHead head;
+    head.width = 2;
+    head.height = 2;
+    head.depth = 16;
+    head.bytesPerRow = 4;
+    return KpImage(new uint8_t[8](), head);
+}
+
 std::string corpusDir()
 {
     struct stat info;

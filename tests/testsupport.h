@@ -42,6 +42,13 @@ std::vector<uint8_t> bytesOf(const KpImage& image);
 void expectFailure(const std::function<void()>& action, int code, const std::string& text,
                    const std::string& sourceName = std::string());
 
+// The same for a failure whose whole message is text: it carries no
+// source location.
+void expectBareFailure(const std::function<void()>& action, int code, const std::string& text);
+// A 2 x 2 image of a depth the record does not know (16 bits per pixel),
+// holding zeros.
+KpImage sixteenBitImage();
+
 // The folder of real image files written by other programs, or an empty
 // string when it is absent.
 std::string corpusDir();

@@ -1,6 +1,7 @@
 // The pixel arithmetic of the image record that converts between depths:
-// adding and subtracting an image placed at an offset, and the pastes
-// that match the depths of the two images first. They are declared with
+// the contour of a black and white image, adding and subtracting an image
+// placed at an offset, and the pastes that match the depths of the two
+// images first. They are declared with
 // the record and live here, beside the conversions they use.
 #include "kpimage.h"
 
@@ -120,7 +121,53 @@ bool deepened(const KpImage& image, int32_t depth, const std::string& operation,
     return true;
 }
 
+// The contour of an 8-bit black and white plane into out: black where a
+// black pixel off the outer border has a white 4-neighbour.
+void traceContour(const KpImage& plane, uint8_t* out)
+{
+    const int32_t width = plane.kpGetWidth();
+    const int32_t height = plane.kpGetHeight();
+    for (int32_t y = 0; y < height; ++y) {
+        const uint8_t* row = rowOf(plane, y);
+        uint8_t* target = out + static_cast<std::size_t>(y) * static_cast<std::size_t>(width);
+        std::memset(target, WHITE, static_cast<std::size_t>(width));
+        if (y == 0 || y == height - 1) {
+            continue;
+        }
+        const uint8_t* above = row - width;
+        const uint8_t* below = row + width;
+        for (int32_t x = 1; x < width - 1; ++x) {
+            const bool touchesWhite = above[x] == WHITE || below[x] == WHITE || row[x - 1] == WHITE || row[x + 1] == WHITE;
+            if (row[x] == BLACK && touchesWhite) {
+                target[x] = BLACK;
+            }
+        }
+    }
+}
+
 } // namespace
+
+KpImage KpImage::kpContourImage() const
+{
+    if (!data) {
+        KP_THROW(KP_NO_DATA, ",<KpImage::kpContourImage()> Image Data is NULL!");
+    }
+    if (head.depth == 24) {
+        KP_THROW(KP_NOT_IMPLEMENTED, ">KpImage::kpContourImage()> Not Yet Implemented - 24 bit images!");
+    }
+    if (!kpIsGrayScaleBW()) {
+        KP_THROW(KP_NOT_IMPLEMENTED, "<KpImage::kpContourImage()> Not Yet Implemented - non black/white images!");
+    }
+    const bool binary = head.depth == 1;
+    const KpImage expanded = binary ? Converter::kpBinary2Gray(*this) : KpImage();
+    const KpImage& plane = binary ? expanded : *this;
+    KpImage contour = plane.unfilledCopy("<KpImage::kpContourImage()> Memory Allocation Error!");
+    traceContour(plane, contour.data.get());
+    if (binary) {
+        kpLogPrintf(KpLogger::kpGetInstance(), WARNING_LEVEL, "%s", "Warning....returning grayscale image\n ");
+    }
+    return contour;
+}
 
 KpImage KpImage::kpAddImage(const KpImage& other, int32_t x, int32_t y) const
 {

@@ -350,9 +350,10 @@ bool KpImage::holdsAt(const KpImage& other, int32_t x, int32_t y) const
            static_cast<int64_t>(y) + other.head.height <= head.height;
 }
 
-KpImage KpImage::unfilledCopy() const
+KpImage KpImage::unfilledCopy(const char* failureText) const
 {
-    KpImage result(KpPixelBuffer::kpAllocate(head.bytesPerRow, head.height).release(), head);
+    const char* text = failureText != nullptr ? failureText : KpPixelBuffer::KP_DEFAULT_FAILURE_TEXT;
+    KpImage result(KpPixelBuffer::kpAllocate(head.bytesPerRow, head.height, text).release(), head);
     result.head.reserved2 = 0;
     result.hasWarnings = hasWarnings;
     return result;

@@ -107,6 +107,10 @@ public:
     // to a pixel that is not white.
     double kpRmax(bool fromCorners) const;
 
+    // The black pixels of a black and white image (1-bit, or 8-bit of 0
+    // and 255) that touch white with a 4-neighbour, as an 8-bit image;
+    // the outer border is white.
+    KpImage kpContourImage() const;
     // Pixel arithmetic, pastes and contrast stretching. Regions are placed
     // at column x, row y of this image and must lie inside it. The add
     // and subtract rule is per byte modulo 256 for 8-bit and 24-bit
@@ -141,6 +145,15 @@ public:
     static void kpRGBToHSV(float r, float g, float b, float* h, float* s, float* v);
     static void kpHSVToRGB(float h, float s, float v, float* r, float* g, float* b);
 
+    // Polar resampling of the same size, bilinear, white outside the
+    // source: columns are angles (0 to 2 pi) and rows radii (0 to the
+    // largest radius) around the centroid of the darkness.
+    KpImage kpPolarImage(bool fromCorners) const;
+    // The way back: a polar image rolled around the image centre, or
+    // around centre with rows reaching radius rmax (> 0).
+    KpImage kpCartesianImage() const;
+    KpImage kpCartesianImage(const KpPoint& centre, double rmax) const;
+
     // File operations through the format registry: loading picks the
     // codec by content, saving by the file name's extension.
     void kpLoadImage(const char* fileName, KpBaseImage* preferredCodec = nullptr);
@@ -159,8 +172,9 @@ private:
     // True when an image of other's size placed at (x, y) lies inside this one.
     bool holdsAt(const KpImage& other, int32_t x, int32_t y) const;
     // An image with this image's header, as a copy has it, and a buffer of
-    // the same size left unfilled.
-    KpImage unfilledCopy() const;
+    // the same size left unfilled (refused with failureText, or the
+    // allocator's own text when null).
+    KpImage unfilledCopy(const char* failureText = nullptr) const;
     // Refuses an image without data (code 5) and one of a depth other than
     // 24 (code 7), naming the operation as in "<KpImage::name()>".
     void checkColourSource(const char* name) const;
