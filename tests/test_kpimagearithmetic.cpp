@@ -297,6 +297,27 @@ TEST(KpImageNormalization, StretchesTheRangeOntoFullScale)
     EXPECT_EQ(bytesOf(uniform.kpNormalizeImage()), bytesOf(uniform));
 }
 
+TEST(KpImageNormalization, EveryRangeMatchesTheLiteralRule)
+{
+    // Every range low..high of a 256-byte image holding low, high and
+    // every value between.
+    testsupport::forEachBuild([](const std::string& build) {
+        for (int low = 0; low < 256; low += 5) {
+            for (int high = low + 1; high < 256; high += 3) {
+                KpImage image(256, 1, 8);
+                for (int i = 0; i < 256; ++i) {
+                    image.kpGetData()[i] = static_cast<uint8_t>(low + i % (high - low + 1));
+                }
+                const KpImage result = image.kpNormalizeImage();
+                for (int i = 0; i < 256; ++i) {
+                    const int v = image.kpGetData()[i];
+                    ASSERT_EQ(result.kpGetData()[i], (v - low) * 255 / (high - low)) << low << ".." << high << " " << build;
+                }
+            }
+        }
+    });
+}
+
 TEST(KpImageNormalization, ColourStretchesPerChannelOrOverAllBytes)
 {
     const KpImage image = colourPixels({{10, 0, 7}, {20, 100, 7}, {30, 200, 7}});

@@ -155,20 +155,23 @@ TEST(KpImageColorSpaces, EveryColourMatchesTheLiteralRules)
         {"from HSV", &KpImage::kpConverHSVToRGB, literalFromHsv},
     };
     const KpImage& source = everyColour();
-    for (const Case& c : cases) {
-        const KpImage result = (source.*c.conversion)();
-        ASSERT_EQ(result.kpGetDepth(), 24);
-        const uint8_t* in = source.kpGetData();
-        const uint8_t* out = result.kpGetData();
-        int mismatches = 0;
-        for (std::size_t i = 0; i < source.kpGetImageSize() && mismatches < 5; i += 3) {
-            const Pixel expected = c.literal(in + i);
-            if (expected != Pixel{out[i], out[i + 1], out[i + 2]}) {
-                ADD_FAILURE() << c.name << " of " << int(in[i]) << "," << int(in[i + 1]) << "," << int(in[i + 2]);
-                ++mismatches;
+    testsupport::forEachBuild([&](const std::string& build) {
+        for (const Case& c : cases) {
+            const KpImage result = (source.*c.conversion)();
+            ASSERT_EQ(result.kpGetDepth(), 24);
+            const uint8_t* in = source.kpGetData();
+            const uint8_t* out = result.kpGetData();
+            int mismatches = 0;
+            for (std::size_t i = 0; i < source.kpGetImageSize() && mismatches < 5; i += 3) {
+                const Pixel expected = c.literal(in + i);
+                if (expected != Pixel{out[i], out[i + 1], out[i + 2]}) {
+                    ADD_FAILURE() << c.name << " (" << build << ") of " << int(in[i]) << "," << int(in[i + 1]) << ","
+                                  << int(in[i + 2]);
+                    ++mismatches;
+                }
             }
         }
-    }
+    });
 }
 
 TEST(KpImageColorSpaces, YcrCbKeepsTheHeaderAndHsvStartsAFreshOne)

@@ -2,6 +2,7 @@
 
 #include "kpexception.h"
 #include "kplogger.h"
+#include "kpprocessor.h"
 
 #include <gtest/gtest.h>
 
@@ -132,6 +133,16 @@ void expectFailure(const std::function<void()>& action, int code, const std::str
             EXPECT_EQ(message.rfind(sourceName + ":", 0), 0u) << message;
         }
     }
+}
+
+void forEachBuild(const std::function<void(const std::string& build)>& check)
+{
+    if (KpProcessor::kpUseAvx2()) {
+        check("AVX2");
+    }
+    KpProcessor::kpAllowAvx2(false);
+    check("baseline");
+    KpProcessor::kpAllowAvx2(true);
 }
 
 void expectBareFailure(const std::function<void()>& action, int code, const std::string& text)

@@ -36,6 +36,10 @@ KpImage uniformColour(int width, int height, uint8_t r, uint8_t g, uint8_t b);
 // The whole pixel buffer.
 std::vector<uint8_t> bytesOf(const KpImage& image);
 
+// Runs check with the AVX2 builds of the hot loops (when the processor
+// has AVX2) and again with the baseline builds only, naming the build.
+void forEachBuild(const std::function<void(const std::string& build)>& check);
+
 // Runs action and checks that it raises a KpException with this code and
 // a message ending in this text; with a source name, the message must
 // also begin with that file name and a colon.

@@ -6,6 +6,7 @@
 #include "kpimage.h"
 
 #include "kppixelbuffer.h"
+#include "kpprocessor.h"
 
 #include <algorithm>
 #include <array>
@@ -49,7 +50,8 @@ float hueDegrees(int sector, float n, float d)
     return h < 0.0f ? h + 360.0f : h;
 }
 
-// The hue byte of every sector, spread and difference of byte components.
+// The hue byte of every sector, spread and difference of byte components
+// (0 for spread 0).
 const std::array<uint8_t, HUE_SECTORS * DIFFERENCES>& hueBytes()
 {
     static const auto table = [] {
@@ -67,25 +69,60 @@ const std::array<uint8_t, HUE_SECTORS * DIFFERENCES>& hueBytes()
     return *table;
 }
 
-// H, S, V bytes of one R, G, B pixel, as kpRGBToHSV computes them and the
-// bytes keep them: black has hue byte 255, a gray pixel 0, and S is 1
-// exactly when the minimum is 0 (d / v < 1 otherwise).
-void hsvOfPixel(const uint8_t* rgb, uint8_t* hsv, const std::array<uint8_t, HUE_SECTORS * DIFFERENCES>& hues)
+// H, S, V bytes of R, G, B pixels, as kpRGBToHSV computes them and the
+// bytes keep them: black has hue byte 255, a gray pixel 0 (the table's
+// entries of spread 0), and S is 1 exactly when the minimum is 0 (d / v
+// < 1 otherwise). Written without branches on the pixel values.
+void hsvPixels(const uint8_t* __restrict in, uint8_t* __restrict out, std::size_t pixels, const uint8_t* hues)
 {
-    const int r = rgb[0], g = rgb[1], b = rgb[2];
-    const int v = std::max(r, std::max(g, b));
-    const int d = v - std::min(r, std::min(g, b));
-    uint8_t hue = 0;
-    if (v == 0) {
-        hue = 255;
-    } else if (d != 0) {
+    for (std::size_t i = 0; i < 3 * pixels; i += 3) {
+        const int r = in[i], g = in[i + 1], b = in[i + 2];
+        const int v = std::max(r, std::max(g, b));
+        const int d = v - std::min(r, std::min(g, b));
         const int sector = r == v ? 0 : g == v ? 1 : 2;
         const int n = sector == 0 ? g - b : sector == 1 ? b - r : r - g;
-        hue = hues[static_cast<std::size_t>(sector * DIFFERENCES + d * d + d + n)];
+        const uint8_t hue = hues[sector * DIFFERENCES + d * d + d + n];
+        out[i] = v == 0 ? 255 : hue;
+        out[i + 1] = d == v && v != 0 ? 1 : 0;
+        out[i + 2] = static_cast<uint8_t>(v);
     }
-    hsv[0] = hue;
-    hsv[1] = d == v && v != 0 ? 1 : 0;
-    hsv[2] = static_cast<uint8_t>(v);
+}
+
+KP_AVX2_CLONE void hsvPixelsAvx2(const uint8_t* in, uint8_t* out, std::size_t pixels, const uint8_t* hues)
+{
+    hsvPixels(in, out, pixels, hues);
+}
+
+void toYcrCbPixels(const uint8_t* __restrict in, uint8_t* __restrict out, std::size_t pixels)
+{
+    for (std::size_t i = 0; i < 3 * pixels; i += 3) {
+        const double r = in[i], g = in[i + 1], b = in[i + 2];
+        out[i] = roundedHalfUp(0.257 * r + 0.504 * g + 0.098 * b + 16);
+        out[i + 1] = roundedHalfUp(0.439 * r - 0.368 * g - 0.071 * b + 128);
+        out[i + 2] = roundedHalfUp(-0.148 * r - 0.291 * g + 0.439 * b + 128);
+    }
+}
+
+KP_AVX2_CLONE void toYcrCbPixelsAvx2(const uint8_t* in, uint8_t* out, std::size_t pixels)
+{
+    toYcrCbPixels(in, out, pixels);
+}
+
+void fromYcrCbPixels(const uint8_t* __restrict in, uint8_t* __restrict out, std::size_t pixels)
+{
+    for (std::size_t i = 0; i < 3 * pixels; i += 3) {
+        const double luma = 1.164 * (in[i] - 16);
+        const double cr = in[i + 1] - 128;
+        const double cb = in[i + 2] - 128;
+        out[i] = clampedByte(luma + 1.596 * cr);
+        out[i + 1] = clampedByte(luma - 0.813 * cr - 0.392 * cb);
+        out[i + 2] = clampedByte(luma + 2.017 * cb);
+    }
+}
+
+KP_AVX2_CLONE void fromYcrCbPixelsAvx2(const uint8_t* in, uint8_t* out, std::size_t pixels)
+{
+    fromYcrCbPixels(in, out, pixels);
 }
 
 // A new 24-bit image of the size, default header otherwise, whose buffer
@@ -194,14 +231,11 @@ KpImage KpImage::kpConvertToYcrCb() const
 {
     checkColourSource("kpConvertToYcrCb");
     KpImage result = unfilledCopy();
-    const std::size_t size = kpGetImageSize();
-    const uint8_t* in = data.get();
-    uint8_t* out = result.data.get();
-    for (std::size_t i = 0; i < size; i += 3) {
-        const double r = in[i], g = in[i + 1], b = in[i + 2];
-        out[i] = roundedHalfUp(0.257 * r + 0.504 * g + 0.098 * b + 16);
-        out[i + 1] = roundedHalfUp(0.439 * r - 0.368 * g - 0.071 * b + 128);
-        out[i + 2] = roundedHalfUp(-0.148 * r - 0.291 * g + 0.439 * b + 128);
+    const std::size_t pixels = kpGetImageSize() / 3;
+    if (KpProcessor::kpUseAvx2()) {
+        toYcrCbPixelsAvx2(data.get(), result.data.get(), pixels);
+    } else {
+        toYcrCbPixels(data.get(), result.data.get(), pixels);
     }
     return result;
 }
@@ -210,16 +244,11 @@ KpImage KpImage::kpConvertFromYcrCb() const
 {
     checkColourSource("kpConvertFromYcrCb");
     KpImage result = unfilledCopy();
-    const std::size_t size = kpGetImageSize();
-    const uint8_t* in = data.get();
-    uint8_t* out = result.data.get();
-    for (std::size_t i = 0; i < size; i += 3) {
-        const double luma = 1.164 * (in[i] - 16);
-        const double cr = in[i + 1] - 128;
-        const double cb = in[i + 2] - 128;
-        out[i] = clampedByte(luma + 1.596 * cr);
-        out[i + 1] = clampedByte(luma - 0.813 * cr - 0.392 * cb);
-        out[i + 2] = clampedByte(luma + 2.017 * cb);
+    const std::size_t pixels = kpGetImageSize() / 3;
+    if (KpProcessor::kpUseAvx2()) {
+        fromYcrCbPixelsAvx2(data.get(), result.data.get(), pixels);
+    } else {
+        fromYcrCbPixels(data.get(), result.data.get(), pixels);
     }
     return result;
 }
@@ -228,10 +257,12 @@ KpImage KpImage::kpConverRGBToHSV() const
 {
     checkColourSource("kpConverRGBToHSV");
     KpImage result = unfilledColourImage(head.width, head.height);
-    const auto& hues = hueBytes();
-    const std::size_t size = kpGetImageSize();
-    for (std::size_t i = 0; i < size; i += 3) {
-        hsvOfPixel(data.get() + i, result.data.get() + i, hues);
+    const uint8_t* hues = hueBytes().data();
+    const std::size_t pixels = kpGetImageSize() / 3;
+    if (KpProcessor::kpUseAvx2()) {
+        hsvPixelsAvx2(data.get(), result.data.get(), pixels, hues);
+    } else {
+        hsvPixels(data.get(), result.data.get(), pixels, hues);
     }
     return result;
 }

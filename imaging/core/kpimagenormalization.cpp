@@ -3,6 +3,7 @@
 #include "kpimage.h"
 
 #include "kpexception.h"
+#include "kpprocessor.h"
 
 #include <array>
 #include <string>
@@ -16,16 +17,38 @@ struct ByteRange {
     uint8_t high = 0;
 };
 
-// v -> (v - low) * 255 / (high - low), truncated, for low <= v <= high;
-// the identity when low = high.
+// v -> (v - low) * 255 / (high - low), truncated, for low <= v <= high.
+// In single precision as ((v - low) * 255 + 0.5) / (high - low): the
+// quotient lies at least 0.5 / 255 away from every integer, far more than
+// the rounding of a product below 256 by the reciprocal, so truncating it
+// gives the exact integer quotient.
+struct Stretch {
+    float low;
+    float reciprocal;
+
+    explicit Stretch(ByteRange range)
+        : low(range.low), reciprocal(1.0f / static_cast<float>(range.high - range.low))
+    {
+    }
+    uint8_t operator()(uint8_t v) const
+    {
+        return static_cast<uint8_t>(static_cast<int>(((v - low) * 255.0f + 0.5f) * reciprocal));
+    }
+};
+
+// The stretch of every value of the range; the identity when the range
+// holds one value.
 StretchTable stretchTable(ByteRange range)
 {
     StretchTable table{};
-    const int span = range.high - range.low;
     for (int v = 0; v < 256; ++v) {
-        table[static_cast<std::size_t>(v)] =
-            span == 0 || v < range.low || v > range.high ? static_cast<uint8_t>(v)
-                                                         : static_cast<uint8_t>((v - range.low) * 255 / span);
+        table[static_cast<std::size_t>(v)] = static_cast<uint8_t>(v);
+    }
+    if (range.low < range.high) {
+        const Stretch stretch(range);
+        for (int v = range.low; v <= range.high; ++v) {
+            table[static_cast<std::size_t>(v)] = stretch(static_cast<uint8_t>(v));
+        }
     }
     return table;
 }
@@ -41,11 +64,16 @@ ByteRange rangeOf(const uint8_t* bytes, std::size_t count)
     return {low, high};
 }
 
-void applyTable(const StretchTable& table, const uint8_t* from, uint8_t* to, std::size_t count)
+void stretchBytes(const uint8_t* __restrict from, uint8_t* __restrict to, std::size_t count, Stretch stretch)
 {
     for (std::size_t i = 0; i < count; ++i) {
-        to[i] = table[from[i]];
+        to[i] = stretch(from[i]);
     }
+}
+
+KP_AVX2_CLONE void stretchBytesAvx2(const uint8_t* from, uint8_t* to, std::size_t count, Stretch stretch)
+{
+    stretchBytes(from, to, count, stretch);
 }
 
 void checkData(const KpImage& image, const char* name)
@@ -63,9 +91,17 @@ KpImage KpImage::kpNormalizeGlobalImage() const
     if (head.depth == 1) {
         return kpCopyImage(); // stretching packed bits would scramble them
     }
-    KpImage result = unfilledCopy();
     const std::size_t size = kpGetImageSize();
-    applyTable(stretchTable(rangeOf(data.get(), size)), data.get(), result.data.get(), size);
+    const ByteRange range = rangeOf(data.get(), size);
+    if (range.low == range.high) {
+        return kpCopyImage();
+    }
+    KpImage result = unfilledCopy();
+    if (KpProcessor::kpUseAvx2()) {
+        stretchBytesAvx2(data.get(), result.data.get(), size, Stretch(range));
+    } else {
+        stretchBytes(data.get(), result.data.get(), size, Stretch(range));
+    }
     return result;
 }
 
