@@ -169,28 +169,29 @@ KpImage KpImage::kpContourImage() const
     return contour;
 }
 
-KpImage KpImage::kpAddImage(const KpImage& other, int32_t x, int32_t y) const
+KpImage KpImage::combinedWith(const KpImage& other, int32_t x, int32_t y, bool subtract) const
 {
-    checkArithmetic(*this, holdsAt(other, x, y), other, ADD_TEXTS);
+    checkArithmetic(*this, holdsAt(other, x, y), other, subtract ? SUBTRACT_TEXTS : ADD_TEXTS);
     if (head.depth == 1) {
-        return markBlackOf(*this, other, x, y, BLACK);
+        return markBlackOf(*this, other, x, y, subtract ? WHITE : BLACK);
     }
     KpImage result = unfilledCopy();
-    combineRegion(*this, other, x, y, result,
-                  [](uint8_t pixel, uint8_t added) { return static_cast<uint8_t>(pixel + added); });
+    if (subtract) {
+        combineRegion(*this, other, x, y, result, [](uint8_t pixel, uint8_t taken) { return static_cast<uint8_t>(pixel - taken); });
+    } else {
+        combineRegion(*this, other, x, y, result, [](uint8_t pixel, uint8_t added) { return static_cast<uint8_t>(pixel + added); });
+    }
     return result;
+}
+
+KpImage KpImage::kpAddImage(const KpImage& other, int32_t x, int32_t y) const
+{
+    return combinedWith(other, x, y, false);
 }
 
 KpImage KpImage::kpSubtractImage(const KpImage& other, int32_t x, int32_t y) const
 {
-    checkArithmetic(*this, holdsAt(other, x, y), other, SUBTRACT_TEXTS);
-    if (head.depth == 1) {
-        return markBlackOf(*this, other, x, y, WHITE);
-    }
-    KpImage result = unfilledCopy();
-    combineRegion(*this, other, x, y, result,
-                  [](uint8_t pixel, uint8_t taken) { return static_cast<uint8_t>(pixel - taken); });
-    return result;
+    return combinedWith(other, x, y, true);
 }
 
 void KpImage::kpPasteInImage(const KpImage& other, int32_t x, int32_t y)

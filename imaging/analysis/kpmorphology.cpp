@@ -157,10 +157,12 @@ constexpr double SINGLE_PRECISION_WEIGHT_LIMIT = 8192.0;
 // A square mask of odd size: its weights row by row, their sum (at least
 // 1) and its half width lo.
 struct Mask {
-    int size;
-    int lo;
+    int64_t size;
+    int64_t lo;
     std::vector<double> weights;
     double sum;
+
+    double weight(int64_t r, int64_t c) const { return weights[static_cast<std::size_t>(r * size + c)]; }
 };
 
 Mask maskOf(double** rows, int size)
@@ -229,14 +231,14 @@ struct Channels {
 // each left to right, in double precision.
 void convolveInDouble(const Channels& image, const Mask& mask, uint8_t* out)
 {
-    const int lo = mask.lo;
+    const int64_t lo = mask.lo;
     for (int64_t j = lo; j < image.height - lo; ++j) {
         for (int64_t v = CHANNELS * lo; v < image.rowValues() - CHANNELS * lo; ++v) {
             double sum = 0.0;
-            for (int r = 0; r < mask.size; ++r) {
+            for (int64_t r = 0; r < mask.size; ++r) {
                 const uint8_t* row = image.row(j - lo + r) + v - CHANNELS * lo;
-                for (int c = 0; c < mask.size; ++c) {
-                    sum += mask.weights[static_cast<std::size_t>(r * mask.size + c)] * row[CHANNELS * c];
+                for (int64_t c = 0; c < mask.size; ++c) {
+                    sum += mask.weight(r, c) * row[CHANNELS * c];
                 }
             }
             out[j * image.rowValues() + v] = quotientByte(sum, mask.sum);
@@ -245,17 +247,17 @@ void convolveInDouble(const Channels& image, const Mask& mask, uint8_t* out)
 }
 
 struct Tap {
-    int row;
-    int column;
+    int64_t row;
+    int64_t column;
     float weight;
 };
 
 std::vector<Tap> nonZeroTaps(const Mask& mask)
 {
     std::vector<Tap> taps;
-    for (int r = 0; r < mask.size; ++r) {
-        for (int c = 0; c < mask.size; ++c) {
-            const double weight = mask.weights[static_cast<std::size_t>(r * mask.size + c)];
+    for (int64_t r = 0; r < mask.size; ++r) {
+        for (int64_t c = 0; c < mask.size; ++c) {
+            const double weight = mask.weight(r, c);
             if (weight != 0.0) {
                 taps.push_back({r, c, static_cast<float>(weight)});
             }
@@ -313,7 +315,7 @@ void widenRow(const uint8_t* __restrict in, float* __restrict out, int64_t count
 // matter. The source rows of the window are kept as floats in a ring.
 void convolveInSingle(const Channels& image, const Mask& mask, uint8_t* out)
 {
-    const int lo = mask.lo;
+    const int64_t lo = mask.lo;
     const int64_t count = image.rowValues() - 2 * CHANNELS * lo;
     if (count <= 0 || image.height <= 2 * lo) {
         return;
@@ -347,7 +349,7 @@ void convolveInSingle(const Channels& image, const Mask& mask, uint8_t* out)
 }
 
 // Clears the pixels closer than lo to an edge.
-void clearFrame(const Channels& image, int lo, uint8_t* out)
+void clearFrame(const Channels& image, int64_t lo, uint8_t* out)
 {
     const int64_t margin = CHANNELS * lo;
     for (int64_t y = 0; y < image.height; ++y) {

@@ -175,6 +175,8 @@ private:
     // the same size left unfilled (refused with failureText, or the
     // allocator's own text when null).
     KpImage unfilledCopy(const char* failureText = nullptr) const;
+    // This image with other added (or subtracted) at (x, y).
+    KpImage combinedWith(const KpImage& other, int32_t x, int32_t y, bool subtract) const;
     // Refuses an image without data (code 5) and one of a depth other than
     // 24 (code 7), naming the operation as in "<KpImage::name()>".
     void checkColourSource(const char* name) const;

@@ -73,8 +73,9 @@ const std::array<uint8_t, HUE_SECTORS * DIFFERENCES>& hueBytes()
 // bytes keep them: black has hue byte 255, a gray pixel 0 (the table's
 // entries of spread 0), and S is 1 exactly when the minimum is 0 (d / v
 // < 1 otherwise). Written without branches on the pixel values.
-void hsvPixels(const uint8_t* __restrict in, uint8_t* __restrict out, std::size_t pixels, const uint8_t* hues)
+void hsvPixels(const uint8_t* __restrict in, uint8_t* __restrict out, std::size_t pixels)
 {
+    const uint8_t* hues = hueBytes().data();
     for (std::size_t i = 0; i < 3 * pixels; i += 3) {
         const int r = in[i], g = in[i + 1], b = in[i + 2];
         const int v = std::max(r, std::max(g, b));
@@ -88,9 +89,9 @@ void hsvPixels(const uint8_t* __restrict in, uint8_t* __restrict out, std::size_
     }
 }
 
-KP_AVX2_CLONE void hsvPixelsAvx2(const uint8_t* in, uint8_t* out, std::size_t pixels, const uint8_t* hues)
+KP_AVX2_CLONE void hsvPixelsAvx2(const uint8_t* in, uint8_t* out, std::size_t pixels)
 {
-    hsvPixels(in, out, pixels, hues);
+    hsvPixels(in, out, pixels);
 }
 
 void toYcrCbPixels(const uint8_t* __restrict in, uint8_t* __restrict out, std::size_t pixels)
@@ -170,21 +171,41 @@ void sectorColour(int index, float v, float p, float q, float t, float* r, float
     }
 }
 
-void rgbOfPixel(const uint8_t* hsv, uint8_t* rgb, const std::array<HueSector, 256>& sectors)
+// R, G, B bytes of H, S, V pixels through the rule of kpHSVToRGB, each
+// component truncated to int and kept as its low byte.
+void rgbPixels(const uint8_t* __restrict in, uint8_t* __restrict out, std::size_t pixels)
 {
-    const float v = hsv[2];
-    if (hsv[1] == 0) {
-        rgb[0] = rgb[1] = rgb[2] = hsv[2];
-        return;
+    const std::array<HueSector, 256>& sectors = hueSectors();
+    for (std::size_t i = 0; i < 3 * pixels; i += 3) {
+        const float v = in[i + 2];
+        const float s = in[i + 1];
+        if (in[i + 1] == 0) {
+            out[i] = out[i + 1] = out[i + 2] = in[i + 2];
+            continue;
+        }
+        const HueSector sector = sectors[in[i]];
+        float r, g, b;
+        sectorColour(sector.index, v, v * (1.0f - s), v * (1.0f - s * sector.fraction),
+                     v * (1.0f - s * (1.0f - sector.fraction)), &r, &g, &b);
+        out[i] = lowByte(static_cast<int>(r));
+        out[i + 1] = lowByte(static_cast<int>(g));
+        out[i + 2] = lowByte(static_cast<int>(b));
     }
-    const float s = hsv[1];
-    const HueSector sector = sectors[hsv[0]];
-    float r, g, b;
-    sectorColour(sector.index, v, v * (1.0f - s), v * (1.0f - s * sector.fraction),
-                 v * (1.0f - s * (1.0f - sector.fraction)), &r, &g, &b);
-    rgb[0] = lowByte(static_cast<int>(r));
-    rgb[1] = lowByte(static_cast<int>(g));
-    rgb[2] = lowByte(static_cast<int>(b));
+}
+
+KP_AVX2_CLONE void rgbPixelsAvx2(const uint8_t* in, uint8_t* out, std::size_t pixels)
+{
+    rgbPixels(in, out, pixels);
+}
+
+using PixelLoop = void (*)(const uint8_t*, uint8_t*, std::size_t);
+
+// Runs the AVX2 build of a conversion loop when allowed, else its
+// baseline build, over every pixel of source into result.
+void convertPixels(const KpImage& source, KpImage& result, PixelLoop baseline, PixelLoop avx2)
+{
+    const PixelLoop loop = KpProcessor::kpUseAvx2() ? avx2 : baseline;
+    loop(source.kpGetData(), result.kpGetData(), source.kpGetImageSize() / 3);
 }
 
 } // namespace
@@ -231,12 +252,7 @@ KpImage KpImage::kpConvertToYcrCb() const
 {
     checkColourSource("kpConvertToYcrCb");
     KpImage result = unfilledCopy();
-    const std::size_t pixels = kpGetImageSize() / 3;
-    if (KpProcessor::kpUseAvx2()) {
-        toYcrCbPixelsAvx2(data.get(), result.data.get(), pixels);
-    } else {
-        toYcrCbPixels(data.get(), result.data.get(), pixels);
-    }
+    convertPixels(*this, result, toYcrCbPixels, toYcrCbPixelsAvx2);
     return result;
 }
 
@@ -244,12 +260,7 @@ KpImage KpImage::kpConvertFromYcrCb() const
 {
     checkColourSource("kpConvertFromYcrCb");
     KpImage result = unfilledCopy();
-    const std::size_t pixels = kpGetImageSize() / 3;
-    if (KpProcessor::kpUseAvx2()) {
-        fromYcrCbPixelsAvx2(data.get(), result.data.get(), pixels);
-    } else {
-        fromYcrCbPixels(data.get(), result.data.get(), pixels);
-    }
+    convertPixels(*this, result, fromYcrCbPixels, fromYcrCbPixelsAvx2);
     return result;
 }
 
@@ -257,13 +268,7 @@ KpImage KpImage::kpConverRGBToHSV() const
 {
     checkColourSource("kpConverRGBToHSV");
     KpImage result = unfilledColourImage(head.width, head.height);
-    const uint8_t* hues = hueBytes().data();
-    const std::size_t pixels = kpGetImageSize() / 3;
-    if (KpProcessor::kpUseAvx2()) {
-        hsvPixelsAvx2(data.get(), result.data.get(), pixels, hues);
-    } else {
-        hsvPixels(data.get(), result.data.get(), pixels, hues);
-    }
+    convertPixels(*this, result, hsvPixels, hsvPixelsAvx2);
     return result;
 }
 
@@ -271,10 +276,6 @@ KpImage KpImage::kpConverHSVToRGB() const
 {
     checkColourSource("kpConverHSVToRGB");
     KpImage result = unfilledColourImage(head.width, head.height);
-    const auto& sectors = hueSectors();
-    const std::size_t size = kpGetImageSize();
-    for (std::size_t i = 0; i < size; i += 3) {
-        rgbOfPixel(data.get() + i, result.data.get() + i, sectors);
-    }
+    convertPixels(*this, result, rgbPixels, rgbPixelsAvx2);
     return result;
 }
