@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer target with clang and runs it for about a minute,
-# seeded from the shared corpus (PNG and BMP files) when it is present.
+# seeded from the shared corpus (PNG, BMP, PPM and PBM files) when it is present.
 # A crashing input is kept in fuzz/regressions/, which the unit tests
 # replay, and fails the run.
 set -euo pipefail
@@ -20,9 +20,9 @@ CC=clang CXX=clang++ configure_and_build "$FUZZ_BUILD" -DCMAKE_BUILD_TYPE=RelWit
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/corpus" fuzz/regressions
-for folder in ../shared/corpus/png ../shared/corpus/bmp; do
+for folder in ../shared/corpus/png ../shared/corpus/bmp ../shared/corpus/tiff ../shared/corpus/jpeg; do
   if [ -d "$folder" ]; then
-    cp "$folder"/*.png "$folder"/*.bmp "$work/corpus/" 2>/dev/null || true
+    cp "$folder"/*.png "$folder"/*.bmp "$folder"/*.ppm "$folder"/*.pbm "$work/corpus/" 2>/dev/null || true
   fi
 done
 seeds=("$work/corpus")

@@ -5,7 +5,6 @@
 #include "testsupport.h"
 
 #include <csignal>
-#include <cstdlib>
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <string>
@@ -17,6 +16,8 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 using testsupport::expectFailure;
+using testsupport::grayOfBinary;
+using testsupport::pixelsOf;
 
 const char* const PEER = "/usr/bin/convert";
 const char* const UNKNOWN_FORMAT = "<KpBMPImage::kpLoadImage()> Unknown File Format";
@@ -112,31 +113,9 @@ void appendColour(Bytes& pixels, uint32_t colour)
     pixels.insert(pixels.end(), {uint8_t(colour >> 16), uint8_t(colour >> 8), uint8_t(colour)});
 }
 
-Bytes pixelsOf(const KpImage& image)
-{
-    return Bytes(image.kpGetData(), image.kpGetData() + image.kpGetImageSize());
-}
-
-// One byte per pixel, 0 or 255, of a 1-bit image.
-Bytes grayOfBinary(const KpImage& image)
-{
-    Bytes gray;
-    for (int y = 0; y < image.kpGetHeight(); ++y) {
-        for (int x = 0; x < image.kpGetWidth(); ++x) {
-            gray.push_back(image.kpGetPixelScale(x, y));
-        }
-    }
-    return gray;
-}
-
 Bytes savedToMemory(KpImage& image)
 {
-    unsigned char* block = nullptr;
-    int size = 0;
-    codec()->kpSaveImageToMem(image, &block, &size);
-    Bytes bytes(block, block + size);
-    std::free(block);
-    return bytes;
+    return testsupport::savedToMemory(*codec(), image);
 }
 
 uint32_t fieldOf(const Bytes& file, std::size_t offset, int bytes)
@@ -602,6 +581,46 @@ TEST(KpBMPImage, PeerFilesLoadAsThePeerDecodesThem)
         } else {
             EXPECT_EQ(pixelsOf(image), peerPixels(path, "rgb"));
         }
+    }
+}
+
+// Each palette entry of a 1-bit file is white when its luminance reaches
+// 128, whatever the other entry is: the image equals the peer's colours
+// thresholded that way.
+TEST(KpBMPImage, BinaryPaletteEntriesAreThresholdedOneByOne)
+{
+    if (!testsupport::isExecutable(PEER)) {
+        GTEST_SKIP() << PEER << " is not installed";
+    }
+    struct Case {
+        const char* name;
+        std::vector<uint32_t> palette;
+    };
+    const Case cases[] = {
+        {"two light colours", {0xF9F7F6, 0xFFFFFF}},
+        {"two light colours, brighter first", {0xFFFFFF, 0xF9F7F6}},
+        {"two dark colours", {0x303030, 0x101010}},
+        {"white first", {0xFFFFFF, 0x000000}},
+        {"black first", {0x000000, 0xFFFFFF}},
+        {"just below and at the middle", {0x7F7F7F, 0x808080}},
+    };
+    const std::string path = testsupport::makeTempDir() + "/palette.bmp";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        BmpLayout layout;
+        layout.width = 13;
+        layout.height = 3;
+        layout.bits = 1;
+        layout.palette = c.palette;
+        layout.pixels = paddedRows({{0xA5, 0x38}, {0x0F, 0xF0}, {0x5A, 0xC8}});
+        testsupport::writeFileBytes(path, encode(layout));
+        const Bytes rgb = peerPixels(path, "rgb");
+        Bytes expected;
+        for (std::size_t i = 0; i + 2 < rgb.size(); i += 3) {
+            const int luminance1000 = 299 * rgb[i] + 587 * rgb[i + 1] + 114 * rgb[i + 2];
+            expected.push_back(luminance1000 >= 128 * 1000 ? 255 : 0);
+        }
+        EXPECT_EQ(grayOfBinary(codec()->kpLoadImage(path.c_str())), expected);
     }
 }
 

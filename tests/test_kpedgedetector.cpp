@@ -14,6 +14,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fstream>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
@@ -86,6 +87,20 @@ TEST(KpEdgeDetectorKernel, GaussianTapsForSigmaOneAndAHalf)
         EXPECT_NEAR(kernel.taps[i], expected[i], 5e-7) << i;
         EXPECT_EQ(kernel.taps[i], literal[i]) << i;
     }
+}
+
+// The window holds 20 taps: a sigma needing more, or one that is not a
+// positive number, is refused instead of written past the window.
+TEST(KpEdgeDetectorKernel, SigmaOutsideTheWindowIsRefused)
+{
+    for (float sigma : {4.0f, 3.7f, 0.0f, -1.0f, std::numeric_limits<float>::quiet_NaN(),
+                        std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity()}) {
+        SCOPED_TRACE(sigma);
+        testsupport::expectFailure([&] { KpEdgeDetector::gaussianKernel(sigma); }, KP_INVALID_ARGUMENT,
+                                   "(sigma at most 3.6).");
+    }
+    EXPECT_EQ(KpEdgeDetector::gaussianKernel(3.6f).size, 19);
+    EXPECT_EQ(KpEdgeDetector::gaussianKernel(0.01f).size, 3);
 }
 
 TEST(KpEdgeDetectorThresholds, LowThresholdUsesSinglePrecisionRatio)

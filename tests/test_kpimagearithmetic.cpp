@@ -13,13 +13,13 @@
 namespace {
 
 using testsupport::binaryFromPicture;
-using testsupport::bytesOf;
 using testsupport::capturedLog;
 using testsupport::colourPixels;
 using testsupport::expectBareFailure;
 using testsupport::expectFailure;
 using testsupport::grayFromPicture;
 using testsupport::pictureOf;
+using testsupport::pixelsOf;
 using testsupport::randomImage;
 using testsupport::sixteenBitImage;
 using testsupport::uniformColour;
@@ -108,13 +108,13 @@ TEST(KpImageArithmetic, SubtractingWhatWasAddedRestoresByteImages)
         KpImage image = randomImage(c.width, c.height, c.depth, seed++);
         image.kpSetXResolution(300.0f);
         const KpImage other = randomImage(c.otherWidth, c.otherHeight, c.depth, seed++);
-        const std::vector<uint8_t> otherBefore = bytesOf(other);
+        const std::vector<uint8_t> otherBefore = pixelsOf(other);
         const KpImage sum = image.kpAddImage(other, c.x, c.y);
-        EXPECT_NE(bytesOf(sum), bytesOf(image)) << "depth " << c.depth;
+        EXPECT_NE(pixelsOf(sum), pixelsOf(image)) << "depth " << c.depth;
         const KpImage restored = sum.kpSubtractImage(other, c.x, c.y);
-        EXPECT_EQ(bytesOf(restored), bytesOf(image)) << "depth " << c.depth;
+        EXPECT_EQ(pixelsOf(restored), pixelsOf(image)) << "depth " << c.depth;
         EXPECT_EQ(restored.kpGetXResolution(), 300.0f);
-        EXPECT_EQ(bytesOf(other), otherBefore);
+        EXPECT_EQ(pixelsOf(other), otherBefore);
     }
 }
 
@@ -122,13 +122,13 @@ TEST(KpImageArithmetic, BinaryAddBlackensAndSubtractWhitensUnderOthersBlack)
 {
     const KpImage image = binaryFromPicture({"#.#.#.#.#", ".........", "#########"});
     const KpImage other = binaryFromPicture({"#.#", "##."});
-    const std::vector<uint8_t> otherBefore = bytesOf(other);
+    const std::vector<uint8_t> otherBefore = pixelsOf(other);
     EXPECT_EQ(pictureOf(image.kpAddImage(other, 5, 1)),
               (std::vector<std::string>{"#.#.#.#.#", ".....#.#.", "#########"}));
     EXPECT_EQ(pictureOf(image.kpSubtractImage(other, 5, 1)),
               (std::vector<std::string>{"#.#.#.#.#", ".........", "#####..##"}));
     EXPECT_EQ(other.kpGetDepth(), 1);
-    EXPECT_EQ(bytesOf(other), otherBefore);
+    EXPECT_EQ(pixelsOf(other), otherBefore);
 }
 
 TEST(KpImageArithmetic, RefusalsLeaveBothImagesUnchanged)
@@ -158,10 +158,10 @@ TEST(KpImageArithmetic, RefusalsLeaveBothImagesUnchanged)
         {&odd, &odd, 0, 0, 11, "<KpImage::kpAddImage()> Only 1, 8 and 24 bit images can be added!", "<KpImage::kpSubtractImage()> Only 1, 8 and 24 bit images can be subtracted!"},
     };
     for (const Case& c : cases) {
-        const std::vector<uint8_t> before = bytesOf(image);
+        const std::vector<uint8_t> before = pixelsOf(image);
         expectFailure([&] { c.image->kpAddImage(*c.other, c.x, c.y); }, c.code, c.add, "kpimagearithmetic.cpp");
         expectFailure([&] { c.image->kpSubtractImage(*c.other, c.x, c.y); }, c.code, c.subtract, "kpimagearithmetic.cpp");
-        EXPECT_EQ(bytesOf(image), before);
+        EXPECT_EQ(pixelsOf(image), before);
     }
 }
 
@@ -198,9 +198,9 @@ TEST(KpImagePaste, BinaryPastesAtAnyPixelMatchTheLiteralRule)
         const KpImage expected = literalBitPaste(image, other, c.x, 1);
         KpImage inPlace(image);
         inPlace.kpPasteInByteImage(other, c.x, 1);
-        EXPECT_EQ(bytesOf(inPlace), bytesOf(expected)) << c.width << " " << c.otherWidth << " at " << c.x;
-        EXPECT_EQ(bytesOf(image.kpPasteByteImage(other, c.x, 1)), bytesOf(expected)) << c.x;
-        EXPECT_EQ(bytesOf(image.kpPasteImage(other, c.x, 1)), bytesOf(expected)) << c.x;
+        EXPECT_EQ(pixelsOf(inPlace), pixelsOf(expected)) << c.width << " " << c.otherWidth << " at " << c.x;
+        EXPECT_EQ(pixelsOf(image.kpPasteByteImage(other, c.x, 1)), pixelsOf(expected)) << c.x;
+        EXPECT_EQ(pixelsOf(image.kpPasteImage(other, c.x, 1)), pixelsOf(expected)) << c.x;
     }
 }
 
@@ -208,12 +208,12 @@ TEST(KpImagePaste, BytePastesPlacePixelsAtColumnX)
 {
     const KpImage gray = grayFromPicture({"....", "....", "...."});
     const KpImage grayPatch = grayFromPicture({"12", "34"});
-    EXPECT_EQ(bytesOf(gray.kpPasteByteImage(grayPatch, 2, 1)),
+    EXPECT_EQ(pixelsOf(gray.kpPasteByteImage(grayPatch, 2, 1)),
               (std::vector<uint8_t>{255, 255, 255, 255, 255, 255, 25, 50, 255, 255, 75, 100}));
 
     KpImage colour = uniformColour(3, 2, 9, 9, 9);
     colour.kpPasteInByteImage(colourPixels({{1, 2, 3}, {4, 5, 6}}), 1, 1);
-    EXPECT_EQ(bytesOf(colour), (std::vector<uint8_t>{9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(pixelsOf(colour), (std::vector<uint8_t>{9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 1, 2, 3, 4, 5, 6}));
 }
 
 TEST(KpImagePaste, ShallowerImagesAreDeepenedWithAWarning)
@@ -226,7 +226,7 @@ TEST(KpImagePaste, ShallowerImagesAreDeepenedWithAWarning)
     EXPECT_EQ(capturedLog([&] { result = gray.kpPasteImage(colourPixels({{1, 2, 3}}), 1, 1); }),
               "Warning....kpPasteImage() returning color image\n");
     EXPECT_EQ(result.kpGetDepth(), 24);
-    EXPECT_EQ(bytesOf(result), (std::vector<uint8_t>{0, 0, 0, 255, 255, 255, 255, 255, 255, 1, 2, 3}));
+    EXPECT_EQ(pixelsOf(result), (std::vector<uint8_t>{0, 0, 0, 255, 255, 255, 255, 255, 255, 1, 2, 3}));
 
     EXPECT_EQ(capturedLog([&] { result = binaryFromPicture({"..", ".."}).kpPasteImage(gray, 0, 0); }),
               "Warning....kpPasteImage() returning grayscale image\n");
@@ -236,7 +236,7 @@ TEST(KpImagePaste, ShallowerImagesAreDeepenedWithAWarning)
     KpImage target(colour);
     EXPECT_EQ(capturedLog([&] { target.kpPasteInImage(gray, 1, 0); }),
               "Warning....kpPasteInImage() returning color image\n");
-    EXPECT_EQ(bytesOf(target), (std::vector<uint8_t>{9, 9, 9, 0, 0, 0, 255, 255, 255, 9, 9, 9, 255, 255, 255, 0, 0, 0}));
+    EXPECT_EQ(pixelsOf(target), (std::vector<uint8_t>{9, 9, 9, 0, 0, 0, 255, 255, 255, 9, 9, 9, 255, 255, 255, 0, 0, 0}));
 
     KpImage grayTarget(gray);
     EXPECT_EQ(capturedLog([&] { grayTarget.kpPasteInImage(binary, 0, 1); }),
@@ -253,7 +253,7 @@ TEST(KpImagePaste, RefusalsLeaveTheImageUnchanged)
     const KpImage patchWithoutData = emptyWithHeader(1, 1, 8);
     const KpImage odd = sixteenBitImage();
     const std::string source = "kpimagebytepaste.cpp";
-    const std::vector<uint8_t> before = bytesOf(gray);
+    const std::vector<uint8_t> before = pixelsOf(gray);
     KpImage target(gray);
 
     expectFailure([&] { empty.kpPasteByteImage(gray, 0, 0); }, 5, "<KpImage::kpPasteByteImage()> Image Data is NULL!", source);
@@ -274,7 +274,7 @@ TEST(KpImagePaste, RefusalsLeaveTheImageUnchanged)
     expectBareFailure([&] { target.kpPasteInImage(colour, 0, 0); }, 11, "<KpImage::kpPastInImage()> Invalid Depth Value");
     expectBareFailure([&] { KpImage(odd).kpPasteInImage(binary, 0, 0); }, 11, "<Kpimage::kpPasteIncompitable file format");
     expectBareFailure([&] { binary.kpPasteImage(odd, 0, 0); }, 11, "<Kpimage::kpPasteImage> Incompitable file format");
-    EXPECT_EQ(bytesOf(target), before);
+    EXPECT_EQ(pixelsOf(target), before);
 }
 
 // ---- Normalisation ----
@@ -290,11 +290,11 @@ TEST(KpImageNormalization, StretchesTheRangeOntoFullScale)
     for (Normalisation normalise : {&KpImage::kpNormalizeImage, &KpImage::kpNormalizeGlobalImage,
                                     &KpImage::kpNormalizeGrayscaleImage}) {
         const KpImage result = (image.*normalise)();
-        EXPECT_EQ(bytesOf(result), (std::vector<uint8_t>{0, 127, 255}));
+        EXPECT_EQ(pixelsOf(result), (std::vector<uint8_t>{0, 127, 255}));
         EXPECT_EQ(result.kpGetXResolution(), 300.0f);
     }
     const KpImage uniform = grayFromPicture({"444", "444"});
-    EXPECT_EQ(bytesOf(uniform.kpNormalizeImage()), bytesOf(uniform));
+    EXPECT_EQ(pixelsOf(uniform.kpNormalizeImage()), pixelsOf(uniform));
 }
 
 TEST(KpImageNormalization, EveryRangeMatchesTheLiteralRule)
@@ -321,9 +321,9 @@ TEST(KpImageNormalization, EveryRangeMatchesTheLiteralRule)
 TEST(KpImageNormalization, ColourStretchesPerChannelOrOverAllBytes)
 {
     const KpImage image = colourPixels({{10, 0, 7}, {20, 100, 7}, {30, 200, 7}});
-    EXPECT_EQ(bytesOf(image.kpNormalizeColorImage()), (std::vector<uint8_t>{0, 0, 7, 127, 127, 7, 255, 255, 7}));
+    EXPECT_EQ(pixelsOf(image.kpNormalizeColorImage()), (std::vector<uint8_t>{0, 0, 7, 127, 127, 7, 255, 255, 7}));
     // One range 0..200 over all nine bytes.
-    EXPECT_EQ(bytesOf(image.kpNormalizeImage()), (std::vector<uint8_t>{12, 0, 8, 25, 127, 8, 38, 255, 8}));
+    EXPECT_EQ(pixelsOf(image.kpNormalizeImage()), (std::vector<uint8_t>{12, 0, 8, 25, 127, 8, 38, 255, 8}));
 }
 
 TEST(KpImageNormalization, BinaryImagesComeBackUnchanged)
@@ -331,7 +331,7 @@ TEST(KpImageNormalization, BinaryImagesComeBackUnchanged)
     const KpImage binary = randomImage(13, 4, 1, 5);
     for (Normalisation normalise : {&KpImage::kpNormalizeImage, &KpImage::kpNormalizeGlobalImage,
                                     &KpImage::kpNormalizeGrayscaleImage}) {
-        EXPECT_EQ(bytesOf((binary.*normalise)()), bytesOf(binary));
+        EXPECT_EQ(pixelsOf((binary.*normalise)()), pixelsOf(binary));
     }
 }
 

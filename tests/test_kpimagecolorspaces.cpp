@@ -11,9 +11,9 @@
 
 namespace {
 
-using testsupport::bytesOf;
 using testsupport::colourPixels;
 using testsupport::expectFailure;
+using testsupport::pixelsOf;
 using Pixel = std::array<uint8_t, 3>;
 using Conversion = KpImage (KpImage::*)() const;
 

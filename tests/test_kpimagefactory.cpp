@@ -85,16 +85,9 @@ FakeCodec& failingCodec()
 // The codec names in search order, as kpListImageTypes logs them.
 std::vector<std::string> listedCodecs()
 {
-    KpLogger::kpGetInstance()->kpSetLevel(2);
-    ::testing::internal::CaptureStdout();
-    KpImageFactory::kpGetInstance()->kpListImageTypes();
-    const std::string text = ::testing::internal::GetCapturedStdout();
-    KpLogger::kpGetInstance()->kpSetLevel(3);
     std::vector<std::string> names;
-    std::string::size_type at = 0;
-    while ((at = text.find("Name = ", at)) != std::string::npos) {
-        at += 7;
-        names.push_back(text.substr(at, text.find(',', at) - at));
+    for (const testsupport::ListedCodec& codec : testsupport::listedCodecs()) {
+        names.push_back(codec.name);
     }
     return names;
 }

@@ -12,10 +12,10 @@
 
 namespace {
 
-using testsupport::bytesOf;
 using testsupport::expectBareFailure;
 using testsupport::expectFailure;
 using testsupport::grayFromPicture;
+using testsupport::pixelsOf;
 using testsupport::randomImage;
 using testsupport::sixteenBitImage;
 using testsupport::uniformColour;
@@ -107,7 +107,7 @@ TEST(KpImagePolar, SamplesPastTheLeftAndTopEdgesBlendWithWhite)
     const KpImage polar = black.kpPolarImage(true);
     EXPECT_EQ(polar.kpGetPixelScale(4, 4), 137);
     EXPECT_EQ(polar.kpGetPixelScale(6, 4), 137);
-    EXPECT_EQ(bytesOf(polar), bytesOf(literalPolar(black, true)));
+    EXPECT_EQ(pixelsOf(polar), pixelsOf(literalPolar(black, true)));
 }
 
 TEST(KpImagePolar, ResamplingMatchesTheLiteralRules)
@@ -116,17 +116,17 @@ TEST(KpImagePolar, ResamplingMatchesTheLiteralRules)
     for (int depth : {8, 24}) {
         for (bool fromCorners : {false, true}) {
             const KpImage image = randomImage(13, 10, depth, seed++);
-            EXPECT_EQ(bytesOf(image.kpPolarImage(fromCorners)), bytesOf(literalPolar(image, fromCorners)))
+            EXPECT_EQ(pixelsOf(image.kpPolarImage(fromCorners)), pixelsOf(literalPolar(image, fromCorners)))
                 << depth << " " << fromCorners;
         }
         const KpImage polar = randomImage(12, 9, depth, seed++);
-        EXPECT_EQ(bytesOf(polar.kpCartesianImage()), bytesOf(literalCartesian(polar, KpPoint(6, 4), std::hypot(6, 4))));
+        EXPECT_EQ(pixelsOf(polar.kpCartesianImage()), pixelsOf(literalCartesian(polar, KpPoint(6, 4), std::hypot(6, 4))));
         struct Case {
             KpPoint centre;
             double rmax;
         };
         for (const Case& c : {Case{{3, 7}, 5.5}, Case{{-4, 20}, 30.0}, Case{{INT32_MIN, INT32_MAX}, 1e-300}}) {
-            EXPECT_EQ(bytesOf(polar.kpCartesianImage(c.centre, c.rmax)), bytesOf(literalCartesian(polar, c.centre, c.rmax)))
+            EXPECT_EQ(pixelsOf(polar.kpCartesianImage(c.centre, c.rmax)), pixelsOf(literalCartesian(polar, c.centre, c.rmax)))
                 << depth << " centre " << c.centre.x << "," << c.centre.y;
         }
     }
@@ -143,24 +143,24 @@ TEST(KpImagePolar, EveryDepthIsKept)
     }
     // A 1-bit image goes through its gray expansion and back at 127.
     const KpImage expanded = Converter::kpBinary2Gray(binary);
-    EXPECT_EQ(bytesOf(binary.kpPolarImage(false)),
-              bytesOf(Converter::kpDownscaleGray2Binary_global(expanded.kpPolarImage(false), 127)));
-    EXPECT_EQ(bytesOf(binary.kpCartesianImage(KpPoint(2, 2), 4.0)),
-              bytesOf(Converter::kpDownscaleGray2Binary_global(expanded.kpCartesianImage(KpPoint(2, 2), 4.0), 127)));
+    EXPECT_EQ(pixelsOf(binary.kpPolarImage(false)),
+              pixelsOf(Converter::kpDownscaleGray2Binary_global(expanded.kpPolarImage(false), 127)));
+    EXPECT_EQ(pixelsOf(binary.kpCartesianImage(KpPoint(2, 2), 4.0)),
+              pixelsOf(Converter::kpDownscaleGray2Binary_global(expanded.kpCartesianImage(KpPoint(2, 2), 4.0), 127)));
 }
 
 TEST(KpImagePolar, WhiteStaysWhiteAndABlackCentreStaysBlack)
 {
     const KpImage white = uniformColour(10, 6, 255, 255, 255);
     const KpImage back = white.kpPolarImage(true).kpCartesianImage();
-    EXPECT_EQ(bytesOf(back), bytesOf(white));
+    EXPECT_EQ(pixelsOf(back), pixelsOf(white));
 
     KpImage image = grayFromPicture({".....", ".....", ".....", "....."});
     image.kpSetPixel(2, 2, 0);
     EXPECT_EQ(image.kpCartesianImage().kpGetPixelScale(2, 2), 0);
 
     // The only pixel of a 1 x 1 image is its centre (radius 0).
-    EXPECT_EQ(bytesOf(grayFromPicture({"3"}).kpCartesianImage()), std::vector<uint8_t>{75});
+    EXPECT_EQ(pixelsOf(grayFromPicture({"3"}).kpCartesianImage()), std::vector<uint8_t>{75});
 }
 
 TEST(KpImagePolar, Refusals)

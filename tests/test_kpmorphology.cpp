@@ -13,9 +13,9 @@
 namespace {
 
 using testsupport::binaryFromPicture;
-using testsupport::bytesOf;
 using testsupport::expectFailure;
 using testsupport::pictureOf;
+using testsupport::pixelsOf;
 using testsupport::randomImage;
 using testsupport::uniformColour;
 using Picture = std::vector<std::string>;
@@ -87,8 +87,8 @@ TEST(KpMorphology, StepsMatchTheLiteralRuleAndClearPadding)
         for (int iterations : {0, 1, 3}) {
             const KpImage eroded = KpMorphology::kpErode(source, iterations);
             const KpImage dilated = KpMorphology::kpDilate(source, iterations);
-            EXPECT_EQ(bytesOf(eroded), bytesOf(literalSteps(source, iterations, 0, 255))) << width << " " << iterations;
-            EXPECT_EQ(bytesOf(dilated), bytesOf(literalSteps(source, iterations, 255, 0))) << width << " " << iterations;
+            EXPECT_EQ(pixelsOf(eroded), pixelsOf(literalSteps(source, iterations, 0, 255))) << width << " " << iterations;
+            EXPECT_EQ(pixelsOf(dilated), pixelsOf(literalSteps(source, iterations, 255, 0))) << width << " " << iterations;
             EXPECT_EQ(eroded.kpGetXResolution(), 72.5f);
             EXPECT_EQ(dilated.kpGetYResolution(), 96.0f);
         }
@@ -198,7 +198,7 @@ TEST(KpMorphology, MasksMatchTheLiteralRule)
     const KpImage image = randomImage(15, 8, 24, 11);
     testsupport::forEachBuild([&](const std::string& build) {
         for (const Case& c : cases) {
-            EXPECT_EQ(bytesOf(applyMask(image, c.weights)), bytesOf(literalMask(image, c.weights))) << c.name << " " << build;
+            EXPECT_EQ(pixelsOf(applyMask(image, c.weights)), pixelsOf(literalMask(image, c.weights))) << c.name << " " << build;
         }
     });
 }
@@ -217,8 +217,8 @@ TEST(KpMorphology, BlurKeepsUniformColourInsideABlackFrame)
         }
     }
     // Each step widens the frame by reading the last one.
-    EXPECT_EQ(bytesOf(KpMorphology::kpBlur(uniformColour(7, 6, 10, 200, 255), 2)),
-              bytesOf(KpMorphology::kpBlur(result, 1)));
+    EXPECT_EQ(pixelsOf(KpMorphology::kpBlur(uniformColour(7, 6, 10, 200, 255), 2)),
+              pixelsOf(KpMorphology::kpBlur(result, 1)));
 }
 
 TEST(KpMorphology, SharpenClampsBothSidesOfAStep)
@@ -244,8 +244,8 @@ TEST(KpMorphology, SharpenClampsBothSidesOfAStep)
 TEST(KpMorphology, NoIterationsCopyAnyImage)
 {
     const KpImage binary = binaryFromPicture({"#.", ".#"});
-    EXPECT_EQ(bytesOf(KpMorphology::kpSharpen(binary, 0)), bytesOf(binary));
-    EXPECT_EQ(bytesOf(KpMorphology::kpBlur(binary, -1)), bytesOf(binary));
+    EXPECT_EQ(pixelsOf(KpMorphology::kpSharpen(binary, 0)), pixelsOf(binary));
+    EXPECT_EQ(pixelsOf(KpMorphology::kpBlur(binary, -1)), pixelsOf(binary));
 }
 
 TEST(KpMorphology, MaskRefusals)

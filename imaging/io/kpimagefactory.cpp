@@ -4,7 +4,9 @@
 #include "kpcodecinstance.h"
 #include "kpexception.h"
 #include "kplogger.h"
+#include "kppbmimage.h"
 #include "kppngimage.h"
+#include "kpppmimage.h"
 
 #include <iostream>
 #include <memory>
@@ -23,8 +25,10 @@ template <class Codec> KpBaseImage* standardCodec()
 // The standard codecs in registration order, which is also the order of
 // the content tests.
 KpBaseImage* (*const STANDARD_CODECS[])() = {
+    &standardCodec<KpPPMImage>,
     &standardCodec<KpBMPImage>,
     &standardCodec<KpPNGImage>,
+    &standardCodec<KpPBMImage>,
 };
 
 void logLine(const std::string& text)

@@ -1,0 +1,36 @@
+# Fails when a source of a lower layer of the imaging library includes a
+# header of a higher one: core includes nothing of analysis or io, and
+# analysis nothing of io. Run as
+#   cmake -DIMAGING_DIR=<repository>/imaging -P checklayers.cmake
+function(headers_of layer out)
+  file(GLOB paths ${IMAGING_DIR}/${layer}/*.h)
+  set(names "")
+  foreach(path ${paths})
+    get_filename_component(name ${path} NAME)
+    list(APPEND names ${name})
+  endforeach()
+  set(${out} ${names} PARENT_SCOPE)
+endfunction()
+
+function(check_layer layer)
+  set(forbidden "")
+  foreach(higher ${ARGN})
+    headers_of(${higher} names)
+    list(APPEND forbidden ${names})
+  endforeach()
+  file(GLOB sources ${IMAGING_DIR}/${layer}/*.h ${IMAGING_DIR}/${layer}/*.cpp)
+  foreach(source ${sources})
+    file(STRINGS ${source} includes REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<]")
+    foreach(line ${includes})
+      string(REGEX REPLACE "^.*[\"<]([^\">]*)[\">].*$" "\\1" included "${line}")
+      get_filename_component(name "${included}" NAME)
+      list(FIND forbidden "${name}" at)
+      if(NOT at EQUAL -1)
+        message(SEND_ERROR "${source} includes ${included}, a header of a higher layer than ${layer}")
+      endif()
+    endforeach()
+  endforeach()
+endfunction()
+
+check_layer(core analysis io)
+check_layer(analysis io)
