@@ -16,32 +16,11 @@
 namespace {
 
 using testsupport::capturedLog;
+using testsupport::expectBareFailure;
 using testsupport::expectFailure;
 using testsupport::grayFromPicture;
 using testsupport::randomImage;
-
-// A failure whose message is the bare text, without a source location.
-void expectBareFailure(const std::function<void()>& action, int code, const std::string& text)
-{
-    try {
-        action();
-        ADD_FAILURE() << "nothing thrown, expected: " << text;
-    } catch (const KpException& e) {
-        EXPECT_EQ(e.kpGetCode(), code);
-        EXPECT_EQ(e.kpGetMessage(), text);
-    }
-}
-
-// An image of an unsupported depth that still holds a buffer.
-KpImage sixteenBitImage()
-{
-    KpImageHead head;
-    head.width = 2;
-    head.height = 2;
-    head.depth = 16;
-    head.bytesPerRow = 4;
-    return KpImage(new uint8_t[8](), head);
-}
+using testsupport::sixteenBitImage;
 
 KpImage grayWithBlack(int width, int height, const std::vector<KpPoint>& black)
 {
