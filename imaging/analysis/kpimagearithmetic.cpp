@@ -1,8 +1,8 @@
 // The pixel arithmetic of the image record that converts between depths:
 // the contour of a black and white image, adding and subtracting an image
 // placed at an offset, and the pastes that match the depths of the two
-// images first. They are declared with
-// the record and live here, beside the conversions they use.
+// images first. They are declared with the record and live here, beside
+// the conversions they use.
 #include "kpimage.h"
 
 #include "kpbitsperpixelconverter.h"

@@ -65,10 +65,10 @@ void complement(PackedRows& rows)
     clearPadding(rows);
 }
 
-PackedRows packedRowsOf(const KpImage& image)
+PackedRows packedRowsOf(const KpImage& image, const char* failureText)
 {
     PackedRows rows{image.kpGetWidth(), image.kpGetHeight(), image.kpGetBytesPerRow(), nullptr};
-    rows.bits = KpPixelBuffer::kpAllocate(rows.rowBytes, rows.height);
+    rows.bits = KpPixelBuffer::kpAllocate(rows.rowBytes, rows.height, failureText);
     std::memcpy(rows.bits.get(), image.kpGetData(), image.kpGetImageSize());
     clearPadding(rows);
     return rows;
@@ -116,24 +116,25 @@ void growWhite(const PackedRows& source, uint8_t* target)
     }
 }
 
-// The white regions grown by iterations steps, of the source or (invert)
-// of its complement, as a binary image of the source's size and
-// resolution fields.
-KpImage grownWhite(const KpImage& image, int iterations, bool invert)
+// The image after iterations steps that grow its white regions or, with
+// growBlack, its black ones (white grows in the complement), as a binary
+// image of the source's size and resolution fields. A buffer that cannot
+// be allocated is refused with failureText.
+KpImage grownRegions(const KpImage& image, int iterations, bool growBlack, const char* failureText)
 {
     checkBinarySource(image);
-    PackedRows rows = packedRowsOf(image);
-    if (invert) {
+    PackedRows rows = packedRowsOf(image, failureText);
+    if (growBlack) {
         complement(rows);
     }
     if (iterations > 0) {
-        std::unique_ptr<uint8_t[]> spare = KpPixelBuffer::kpAllocate(rows.rowBytes, rows.height);
+        std::unique_ptr<uint8_t[]> spare = KpPixelBuffer::kpAllocate(rows.rowBytes, rows.height, failureText);
         for (int step = 0; step < iterations; ++step) {
             growWhite(rows, spare.get());
             std::swap(rows.bits, spare);
         }
     }
-    if (invert) {
+    if (growBlack) {
         complement(rows);
     }
     KpImageHead head;
@@ -399,13 +400,12 @@ KpMorphology::~KpMorphology() = default;
 
 KpImage KpMorphology::kpErode(const KpImage& image, int iterations)
 {
-    return grownWhite(image, iterations, false);
+    return grownRegions(image, iterations, false, "<KpMorphology::kpErode()> Image Data is NULL!");
 }
 
 KpImage KpMorphology::kpDilate(const KpImage& image, int iterations)
 {
-    // Black grows exactly as white grows in the complement.
-    return grownWhite(image, iterations, true);
+    return grownRegions(image, iterations, true, KpPixelBuffer::KP_DEFAULT_FAILURE_TEXT);
 }
 
 KpImage KpMorphology::kpOpen(const KpImage&, int)
