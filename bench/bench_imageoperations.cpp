@@ -26,8 +26,9 @@ using Converter = KpBitsPerPixelConverter;
 
 namespace {
 
-constexpr int WIDTH = 4096;
-constexpr int HEIGHT = 3072;
+constexpr int WIDTH = benchsupport::PHOTO_WIDTH;
+constexpr int HEIGHT = benchsupport::PHOTO_HEIGHT;
+constexpr double PIXELS = static_cast<double>(WIDTH) * HEIGHT;
 constexpr int PATCH_WIDTH = 2048;
 constexpr int PATCH_HEIGHT = 1536;
 constexpr int PATCH_X = 1024;
@@ -37,8 +38,7 @@ constexpr uint32_t OTHER_SEED = 777;
 
 const KpImage& photoColour()
 {
-    static const KpImage image = benchsupport::makePhotoLikeImage(WIDTH, HEIGHT, 24);
-    return image;
+    return benchsupport::sharedPhoto(24);
 }
 
 const KpImage& otherColour()
@@ -55,8 +55,7 @@ const KpImage& patchColour()
 
 const KpImage& photoGray()
 {
-    static const KpImage image = benchsupport::makePhotoLikeImage(WIDTH, HEIGHT, 8);
-    return image;
+    return benchsupport::sharedPhoto(8);
 }
 
 const KpImage& photoBinary()
@@ -83,21 +82,11 @@ const KpImage& photoPolar()
     return image;
 }
 
-void setPixelCounters(benchmark::State& state)
-{
-    state.counters["ns_per_pixel"] = benchmark::Counter(
-        static_cast<double>(WIDTH) * HEIGHT, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
-}
-
 // Times operation() returning an image, dropped after each call.
 template <typename Operation>
 void timeImages(benchmark::State& state, Operation operation)
 {
-    for (auto _ : state) {
-        const KpImage result = operation();
-        benchmark::DoNotOptimize(result.kpGetData());
-    }
-    setPixelCounters(state);
+    benchsupport::timePerPixel(state, PIXELS, operation);
 }
 
 // The floor of every operation that returns a new 24-bit image: a copy
@@ -125,7 +114,7 @@ void BM_PasteInImage(benchmark::State& state)
         target.kpPasteInImage(patchColour(), PATCH_X, PATCH_Y);
         benchmark::DoNotOptimize(target.kpGetData());
     }
-    setPixelCounters(state);
+    benchsupport::setTimePerPixel(state, PIXELS);
 }
 void BM_NormalizeImage(benchmark::State& state)
 {
@@ -205,11 +194,7 @@ BENCHMARK(BM_PolarImage)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CartesianImage)->Unit(benchmark::kMillisecond);
 
 #ifdef DOVODA_HAVE_OPENCV
-cv::Mat matOf(const KpImage& image)
-{
-    return cv::Mat(image.kpGetHeight(), image.kpGetWidth(), image.kpGetDepth() == 24 ? CV_8UC3 : CV_8UC1,
-                   image.kpGetData());
-}
+using benchsupport::matOf;
 
 const cv::Mat& crossKernel()
 {
@@ -232,7 +217,7 @@ void timeMats(benchmark::State& state, Operation operation)
         operation(output);
         benchmark::DoNotOptimize(output.data);
     }
-    setPixelCounters(state);
+    benchsupport::setTimePerPixel(state, PIXELS);
 }
 
 void BM_OpenCvAdd(benchmark::State& state)
@@ -257,7 +242,7 @@ void BM_OpenCvCopyTo(benchmark::State& state)
         matOf(patchColour()).copyTo(target(cv::Rect(PATCH_X, PATCH_Y, PATCH_WIDTH, PATCH_HEIGHT)));
         benchmark::DoNotOptimize(target.data);
     }
-    setPixelCounters(state);
+    benchsupport::setTimePerPixel(state, PIXELS);
 }
 void BM_OpenCvNormalize(benchmark::State& state)
 {

@@ -2,7 +2,7 @@
 # and the CMake build.
 
 BUILD_PACKAGES=(cmake g++ make pkg-config libpng-dev zlib1g-dev)
-TEST_PACKAGES=(libgtest-dev imagemagick netpbm clang libclang-rt-14-dev libopencv-dev)
+TEST_PACKAGES=(libgtest-dev imagemagick netpbm clang libclang-rt-14-dev libopencv-dev libopencv-contrib-dev python3-skimage)
 
 step() {
   printf '\n==> %s\n' "$*"

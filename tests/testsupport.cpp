@@ -101,6 +101,16 @@ KpImage randomImage(int width, int height, int depth, uint32_t seed)
     return image;
 }
 
+KpImage sixteenBitImage()
+{
+    KpImageHead head;
+    head.width = 2;
+    head.height = 2;
+    head.depth = 16;
+    head.bytesPerRow = 4;
+    return KpImage(new uint8_t[8](), head);
+}
+
 std::string capturedLog(const std::function<void()>& action)
 {
     KpLogger* logger = KpLogger::kpGetInstance();
@@ -153,16 +163,6 @@ void expectBareFailure(const std::function<void()>& action, int code, const std:
         EXPECT_EQ(e.kpGetCode(), code);
         EXPECT_EQ(e.kpGetMessage(), text);
     }
-}
-
-KpImage sixteenBitImage()
-{
-    KpImageHead head;
-    head.width = 2;
-    head.height = 2;
-    head.depth = 16;
-    head.bytesPerRow = 4;
-    return KpImage(new uint8_t[8](), head);
 }
 
 std::string corpusDir()

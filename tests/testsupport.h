@@ -26,6 +26,9 @@ std::vector<std::string> pictureOf(const KpImage& image);
 // An image whose bytes (padding bits included) are random, drawn from a
 // fixed seed.
 KpImage randomImage(int width, int height, int depth, uint32_t seed);
+// A 2 x 2 image of depth 16, which no operation supports, holding a
+// buffer.
+KpImage sixteenBitImage();
 
 // What action writes through the shared logger at level 2 and above (to
 // standard output); the threshold is back at 3 afterwards.
@@ -49,9 +52,6 @@ void expectFailure(const std::function<void()>& action, int code, const std::str
 // The same for a failure whose whole message is text: it carries no
 // source location.
 void expectBareFailure(const std::function<void()>& action, int code, const std::string& text);
-// A 2 x 2 image of a depth the record does not know (16 bits per pixel),
-// holding zeros.
-KpImage sixteenBitImage();
 
 // The folder of real image files written by other programs, or an empty
 // string when it is absent.

@@ -45,6 +45,14 @@ public:
     // Smooths a 24-bit image once with the 5 x 5 smoothing mask and keeps
     // white the pixels whose luminance Y is at least 195.
     static KpImage kpDownscaleColor2Binary_ycrcb(const KpImage& image);
+
+    // Adaptive thresholding of a gray image over square tiles, each with
+    // the threshold of a window around it: method 0 Niblack, 1 Sauvola,
+    // 2 Wolf/Jolion, 3 modified Niblack (any other value thresholds at
+    // 128). useStatistics classifies the tiles as dark on light or light
+    // on dark and thresholds each in its own polarity. Logs every figure
+    // at level 2.
+    static KpImage kpDownscaleGray2Binary_niblack(const KpImage& image, int method, double k, bool useStatistics);
 };
 
 #endif

@@ -107,6 +107,29 @@ public:
     // to a pixel that is not white.
     double kpRmax(bool fromCorners) const;
 
+    // Geometric operations. Each returns a new image and leaves this one
+    // alone. The work is done on 8-bit planes: a 24-bit image channel by
+    // channel, a 1-bit image (except for cutting and mirroring) expanded to
+    // gray and thresholded back at 127.
+    // The rectangle with top left (x, y). 1- and 24-bit results keep the
+    // format, reserved1 and resolutions; 8-bit ones the resolutions only.
+    KpImage SubImage(int32_t x, int32_t y, int32_t width, int32_t height) const;
+    KpImage kpSubByteImage(int32_t x, int32_t y, int32_t width, int32_t height) const;
+    // Bilinear scaling to the given size.
+    KpImage ResizeImage(int32_t width, int32_t height) const;
+    KpImage kpResizeByteImage(int32_t width, int32_t height) const;
+    // Each dimension times factor, truncated.
+    KpImage kpResizeImage(double factor) const;
+    // The point rotated about the origin, each coordinate rounded half up.
+    static void kpRotatePoint(const KpPoint& point, KpPoint& rotated, double radians);
+    // Rotation about the centre onto a white canvas grown to hold the
+    // whole image, each pixel taken from its nearest source pixel.
+    KpImage kpRotateByteImage(double degrees) const;
+    KpImage kpRotateImage(double degrees) const;
+    // Mirroring left to right (direction 1) or top to bottom (2).
+    KpImage kpFlipByteImage(int32_t direction) const;
+    KpImage kpFlipImage(int32_t direction) const;
+
     // The black pixels of a black and white image (1-bit, or 8-bit of 0
     // and 255) that touch white with a 4-neighbour, as an 8-bit image;
     // the outer border is white.

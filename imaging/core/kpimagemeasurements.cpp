@@ -119,15 +119,6 @@ void copyChannelZero(KpImageStatistics& statistics)
     }
 }
 
-std::vector<int> allLevels()
-{
-    std::vector<int> levels(KpLevelHistogram::KP_LEVELS);
-    for (int level = 0; level < KpLevelHistogram::KP_LEVELS; ++level) {
-        levels[static_cast<std::size_t>(level)] = level;
-    }
-    return levels;
-}
-
 // A profile of count zero entries; code 13 when it cannot be had.
 template <typename T>
 std::vector<T> zeroProfile(std::size_t count)
@@ -161,10 +152,11 @@ std::vector<uint64_t> columnSums(const KpImage& image)
     const std::size_t width = static_cast<std::size_t>(image.kpGetWidth());
     std::vector<uint64_t> sums = zeroProfile<uint64_t>(width);
     std::vector<uint32_t> block = zeroProfile<uint32_t>(width);
-    for (int32_t y0 = 0; y0 < image.kpGetHeight(); y0 += ROWS_PER_BLOCK) {
+    const int32_t height = image.kpGetHeight();
+    for (int32_t y0 = 0; y0 < height; y0 += std::min(ROWS_PER_BLOCK, height - y0)) {
         std::fill(block.begin(), block.end(), 0);
-        const int32_t end = std::min(image.kpGetHeight() - y0, ROWS_PER_BLOCK);
-        for (int32_t y = y0; y < y0 + end; ++y) {
+        const int32_t end = y0 + std::min(ROWS_PER_BLOCK, height - y0);
+        for (int32_t y = y0; y < end; ++y) {
             const uint8_t* row = rowOf(image, y);
             for (std::size_t x = 0; x < width; ++x) {
                 block[x] += row[x];
@@ -211,7 +203,7 @@ template <typename Weight>
 void sumRowWeights(int32_t width, Weight weightAt, uint64_t& rowWeight, WideSum& rowX)
 {
     constexpr int32_t BLOCK = 256;
-    for (int32_t x0 = 0; x0 < width; x0 += BLOCK) {
+    for (int32_t x0 = 0; x0 < width; x0 += std::min(width - x0, BLOCK)) {
         const int32_t end = std::min(width - x0, BLOCK);
         uint32_t blockWeight = 0;
         uint32_t blockX = 0;
@@ -394,9 +386,10 @@ std::vector<int32_t> KpImage::kpHistogramImage() const
         KP_THROW(KP_UNSUPPORTED_DEPTH, "<KpImage::kpHistogramImage()>  Histgram Only supports Binary and Gray Image");
     }
     const KpLevelHistogram counts = channelHistogram(*this, 0);
-    const std::vector<int> levels = head.depth == 1 ? std::vector<int>{0, WHITE} : allLevels();
+    // A 1-bit image has the levels 0 and 255 only.
+    const int step = head.depth == 1 ? WHITE : 1;
     std::vector<int32_t> histogram;
-    for (int level : levels) {
+    for (int level = 0; level < KpLevelHistogram::KP_LEVELS; level += step) {
         if (counts.kpAt(level) > static_cast<uint64_t>(std::numeric_limits<int32_t>::max())) {
             KP_THROW(KP_UNSUPPORTED_DEPTH, "<KpImage::kpHistogramImage()> A count does not fit in 32 bits");
         }

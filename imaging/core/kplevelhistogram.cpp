@@ -1,5 +1,7 @@
 #include "kplevelhistogram.h"
 
+#include <cmath>
+
 namespace {
 
 constexpr int LANES = 4;
@@ -26,23 +28,6 @@ void countRows(const uint8_t* topLeft, std::size_t rowStride, int32_t width, int
             ++lanes[0][p[x * pixelStep]];
         }
     }
-}
-
-int firstLevelWithValues(const KpLevelHistogram& histogram, int from)
-{
-    while (from < KpLevelHistogram::KP_LEVELS && histogram.kpAt(from) == 0) {
-        ++from;
-    }
-    return from;
-}
-
-int lastLevelWithValues(const KpLevelHistogram& histogram)
-{
-    int level = KpLevelHistogram::KP_LEVELS - 1;
-    while (level >= 0 && histogram.kpAt(level) == 0) {
-        --level;
-    }
-    return level;
 }
 
 } // namespace
@@ -116,28 +101,36 @@ double KpLevelHistogram::kpMedian() const
     return (levelOfRank(count / 2 - 1) + levelOfRank(count / 2)) / 2.0;
 }
 
+std::size_t KpLevelHistogram::kpOccupiedLevels(int firstLevel, uint8_t* levels, uint64_t* levelCounts) const
+{
+    std::size_t n = 0;
+    for (int level = firstLevel; level < KP_LEVELS; ++level) {
+        const uint64_t count = kpAt(level);
+        levels[n] = static_cast<uint8_t>(level);
+        levelCounts[n] = count;
+        n += count != 0 ? 1 : 0;
+    }
+    return n;
+}
+
 double KpLevelHistogram::kpSquaredDeviations(double centre, int firstLevel) const
 {
-    double squares = 0.0;
-    const int last = lastLevelWithValues(*this);
-    for (int level = firstLevelWithValues(*this, firstLevel); level <= last; ++level) {
-        const double d = level - centre;
-        squares += static_cast<double>(kpAt(level)) * (d * d);
-    }
-    return squares;
+    uint8_t levels[KP_LEVELS];
+    uint64_t levelCounts[KP_LEVELS];
+    const std::size_t n = kpOccupiedLevels(firstLevel, levels, levelCounts);
+    return kpPowerSums<2>(levels, levelCounts, n, centre).squares;
+}
+
+double KpLevelHistogram::kpSampleDeviation(double centre, int firstLevel) const
+{
+    const double squares = kpSquaredDeviations(centre, firstLevel);
+    return squares == 0.0 ? 0.0 : std::sqrt(squares / static_cast<double>(kpCount(firstLevel) - 1));
 }
 
 KpLevelHistogram::KpDeviationSums KpLevelHistogram::kpDeviationSums(double centre) const
 {
-    KpDeviationSums sums;
-    const int last = lastLevelWithValues(*this);
-    for (int level = firstLevelWithValues(*this, 0); level <= last; ++level) {
-        const double d = level - centre;
-        const double square = d * d;
-        const double count = static_cast<double>(kpAt(level));
-        sums.squares += count * square;
-        sums.cubes += count * (square * d);
-        sums.fourthPowers += count * (square * square);
-    }
-    return sums;
+    uint8_t levels[KP_LEVELS];
+    uint64_t levelCounts[KP_LEVELS];
+    const std::size_t n = kpOccupiedLevels(0, levels, levelCounts);
+    return kpPowerSums<4>(levels, levelCounts, n, centre);
 }
