@@ -23,6 +23,7 @@
 #endif
 
 using Converter = KpBitsPerPixelConverter;
+using benchsupport::sharedPhoto;
 
 namespace {
 
@@ -36,11 +37,6 @@ constexpr int PATCH_Y = 768;
 constexpr int THRESHOLD = 127;
 constexpr uint32_t OTHER_SEED = 777;
 
-const KpImage& photoColour()
-{
-    return benchsupport::sharedPhoto(24);
-}
-
 const KpImage& otherColour()
 {
     static const KpImage image = benchsupport::makePhotoLikeImage(WIDTH, HEIGHT, 24, OTHER_SEED);
@@ -53,32 +49,27 @@ const KpImage& patchColour()
     return image;
 }
 
-const KpImage& photoGray()
-{
-    return benchsupport::sharedPhoto(8);
-}
-
 const KpImage& photoBinary()
 {
-    static const KpImage image = Converter::kpDownscaleGray2Binary_global(photoGray(), THRESHOLD);
+    static const KpImage image = Converter::kpDownscaleGray2Binary_global(sharedPhoto(8), THRESHOLD);
     return image;
 }
 
 const KpImage& photoYcrCb()
 {
-    static const KpImage image = photoColour().kpConvertToYcrCb();
+    static const KpImage image = sharedPhoto(24).kpConvertToYcrCb();
     return image;
 }
 
 const KpImage& photoHsv()
 {
-    static const KpImage image = photoColour().kpConverRGBToHSV();
+    static const KpImage image = sharedPhoto(24).kpConverRGBToHSV();
     return image;
 }
 
 const KpImage& photoPolar()
 {
-    static const KpImage image = photoGray().kpPolarImage(true);
+    static const KpImage image = sharedPhoto(8).kpPolarImage(true);
     return image;
 }
 
@@ -93,23 +84,23 @@ void timeImages(benchmark::State& state, Operation operation)
 // into a fresh buffer, whose pages the system must clear first.
 void BM_CopyImage(benchmark::State& state)
 {
-    timeImages(state, [] { return photoColour().kpCopyImage(); });
+    timeImages(state, [] { return sharedPhoto(24).kpCopyImage(); });
 }
 void BM_AddImage(benchmark::State& state)
 {
-    timeImages(state, [] { return photoColour().kpAddImage(otherColour(), 0, 0); });
+    timeImages(state, [] { return sharedPhoto(24).kpAddImage(otherColour(), 0, 0); });
 }
 void BM_SubtractImage(benchmark::State& state)
 {
-    timeImages(state, [] { return photoColour().kpSubtractImage(otherColour(), 0, 0); });
+    timeImages(state, [] { return sharedPhoto(24).kpSubtractImage(otherColour(), 0, 0); });
 }
 void BM_PasteImage(benchmark::State& state)
 {
-    timeImages(state, [] { return photoColour().kpPasteImage(patchColour(), PATCH_X, PATCH_Y); });
+    timeImages(state, [] { return sharedPhoto(24).kpPasteImage(patchColour(), PATCH_X, PATCH_Y); });
 }
 void BM_PasteInImage(benchmark::State& state)
 {
-    KpImage target = photoColour();
+    KpImage target = sharedPhoto(24);
     for (auto _ : state) {
         target.kpPasteInImage(patchColour(), PATCH_X, PATCH_Y);
         benchmark::DoNotOptimize(target.kpGetData());
@@ -118,15 +109,15 @@ void BM_PasteInImage(benchmark::State& state)
 }
 void BM_NormalizeImage(benchmark::State& state)
 {
-    timeImages(state, [] { return photoColour().kpNormalizeImage(); });
+    timeImages(state, [] { return sharedPhoto(24).kpNormalizeImage(); });
 }
 void BM_NormalizeColorImage(benchmark::State& state)
 {
-    timeImages(state, [] { return photoColour().kpNormalizeColorImage(); });
+    timeImages(state, [] { return sharedPhoto(24).kpNormalizeColorImage(); });
 }
 void BM_ConvertToYcrCb(benchmark::State& state)
 {
-    timeImages(state, [] { return photoColour().kpConvertToYcrCb(); });
+    timeImages(state, [] { return sharedPhoto(24).kpConvertToYcrCb(); });
 }
 void BM_ConvertFromYcrCb(benchmark::State& state)
 {
@@ -134,7 +125,7 @@ void BM_ConvertFromYcrCb(benchmark::State& state)
 }
 void BM_ConverRGBToHSV(benchmark::State& state)
 {
-    timeImages(state, [] { return photoColour().kpConverRGBToHSV(); });
+    timeImages(state, [] { return sharedPhoto(24).kpConverRGBToHSV(); });
 }
 void BM_ConverHSVToRGB(benchmark::State& state)
 {
@@ -158,15 +149,15 @@ void BM_Dilate_5(benchmark::State& state)
 }
 void BM_Blur(benchmark::State& state)
 {
-    timeImages(state, [] { return KpMorphology::kpBlur(photoColour(), 1); });
+    timeImages(state, [] { return KpMorphology::kpBlur(sharedPhoto(24), 1); });
 }
 void BM_Sharpen(benchmark::State& state)
 {
-    timeImages(state, [] { return KpMorphology::kpSharpen(photoColour(), 1); });
+    timeImages(state, [] { return KpMorphology::kpSharpen(sharedPhoto(24), 1); });
 }
 void BM_PolarImage(benchmark::State& state)
 {
-    timeImages(state, [] { return photoGray().kpPolarImage(true); });
+    timeImages(state, [] { return sharedPhoto(8).kpPolarImage(true); });
 }
 void BM_CartesianImage(benchmark::State& state)
 {
@@ -222,22 +213,22 @@ void timeMats(benchmark::State& state, Operation operation)
 
 void BM_OpenCvAdd(benchmark::State& state)
 {
-    timeMats(state, [](cv::Mat& out) { cv::add(matOf(photoColour()), matOf(otherColour()), out); });
+    timeMats(state, [](cv::Mat& out) { cv::add(matOf(sharedPhoto(24)), matOf(otherColour()), out); });
 }
 void BM_OpenCvSubtract(benchmark::State& state)
 {
-    timeMats(state, [](cv::Mat& out) { cv::subtract(matOf(photoColour()), matOf(otherColour()), out); });
+    timeMats(state, [](cv::Mat& out) { cv::subtract(matOf(sharedPhoto(24)), matOf(otherColour()), out); });
 }
 void BM_OpenCvCloneAndCopyTo(benchmark::State& state)
 {
     timeMats(state, [](cv::Mat& out) {
-        out = matOf(photoColour()).clone();
+        out = matOf(sharedPhoto(24)).clone();
         matOf(patchColour()).copyTo(out(cv::Rect(PATCH_X, PATCH_Y, PATCH_WIDTH, PATCH_HEIGHT)));
     });
 }
 void BM_OpenCvCopyTo(benchmark::State& state)
 {
-    cv::Mat target = matOf(photoColour()).clone();
+    cv::Mat target = matOf(sharedPhoto(24)).clone();
     for (auto _ : state) {
         matOf(patchColour()).copyTo(target(cv::Rect(PATCH_X, PATCH_Y, PATCH_WIDTH, PATCH_HEIGHT)));
         benchmark::DoNotOptimize(target.data);
@@ -246,11 +237,11 @@ void BM_OpenCvCopyTo(benchmark::State& state)
 }
 void BM_OpenCvNormalize(benchmark::State& state)
 {
-    timeMats(state, [](cv::Mat& out) { cv::normalize(matOf(photoColour()), out, 0, 255, cv::NORM_MINMAX); });
+    timeMats(state, [](cv::Mat& out) { cv::normalize(matOf(sharedPhoto(24)), out, 0, 255, cv::NORM_MINMAX); });
 }
 void BM_OpenCvToYcrCb(benchmark::State& state)
 {
-    timeMats(state, [](cv::Mat& out) { cv::cvtColor(matOf(photoColour()), out, cv::COLOR_RGB2YCrCb); });
+    timeMats(state, [](cv::Mat& out) { cv::cvtColor(matOf(sharedPhoto(24)), out, cv::COLOR_RGB2YCrCb); });
 }
 void BM_OpenCvFromYcrCb(benchmark::State& state)
 {
@@ -258,7 +249,7 @@ void BM_OpenCvFromYcrCb(benchmark::State& state)
 }
 void BM_OpenCvToHsv(benchmark::State& state)
 {
-    timeMats(state, [](cv::Mat& out) { cv::cvtColor(matOf(photoColour()), out, cv::COLOR_RGB2HSV_FULL); });
+    timeMats(state, [](cv::Mat& out) { cv::cvtColor(matOf(sharedPhoto(24)), out, cv::COLOR_RGB2HSV_FULL); });
 }
 void BM_OpenCvFromHsv(benchmark::State& state)
 {
@@ -307,19 +298,19 @@ cv::Mat filterKernel(bool sharpen)
 void BM_OpenCvFilter2DBlur(benchmark::State& state)
 {
     const cv::Mat kernel = filterKernel(false);
-    timeMats(state, [&kernel](cv::Mat& out) { cv::filter2D(matOf(photoColour()), out, -1, kernel); });
+    timeMats(state, [&kernel](cv::Mat& out) { cv::filter2D(matOf(sharedPhoto(24)), out, -1, kernel); });
 }
 void BM_OpenCvFilter2DSharpen(benchmark::State& state)
 {
     const cv::Mat kernel = filterKernel(true);
-    timeMats(state, [&kernel](cv::Mat& out) { cv::filter2D(matOf(photoColour()), out, -1, kernel); });
+    timeMats(state, [&kernel](cv::Mat& out) { cv::filter2D(matOf(sharedPhoto(24)), out, -1, kernel); });
 }
 void BM_OpenCvWarpPolar(benchmark::State& state)
 {
-    const KpPoint centre = photoGray().kpCentroid();
-    const double radius = photoGray().kpRmax(true);
+    const KpPoint centre = sharedPhoto(8).kpCentroid();
+    const double radius = sharedPhoto(8).kpRmax(true);
     timeMats(state, [&](cv::Mat& out) {
-        cv::warpPolar(matOf(photoGray()), out, cv::Size(WIDTH, HEIGHT), cv::Point2f(centre.x, centre.y), radius,
+        cv::warpPolar(matOf(sharedPhoto(8)), out, cv::Size(WIDTH, HEIGHT), cv::Point2f(centre.x, centre.y), radius,
                       cv::INTER_LINEAR | cv::WARP_POLAR_LINEAR);
     });
 }
@@ -377,7 +368,7 @@ bool morphologyMatchesOpenCv()
 // Draws every test image before the first measurement.
 void makeImages()
 {
-    for (const KpImage* image : {&photoColour(), &otherColour(), &patchColour(), &photoBinary(), &photoYcrCb(),
+    for (const KpImage* image : {&sharedPhoto(24), &otherColour(), &patchColour(), &photoBinary(), &photoYcrCb(),
                                  &photoHsv(), &photoPolar()}) {
         benchmark::DoNotOptimize(image->kpGetData());
     }

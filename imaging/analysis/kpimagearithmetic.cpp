@@ -177,9 +177,11 @@ KpImage KpImage::combinedWith(const KpImage& other, int32_t x, int32_t y, bool s
     }
     KpImage result = unfilledCopy();
     if (subtract) {
-        combineRegion(*this, other, x, y, result, [](uint8_t pixel, uint8_t taken) { return static_cast<uint8_t>(pixel - taken); });
+        combineRegion(*this, other, x, y, result,
+                      [](uint8_t pixel, uint8_t taken) { return static_cast<uint8_t>(pixel - taken); });
     } else {
-        combineRegion(*this, other, x, y, result, [](uint8_t pixel, uint8_t added) { return static_cast<uint8_t>(pixel + added); });
+        combineRegion(*this, other, x, y, result,
+                      [](uint8_t pixel, uint8_t added) { return static_cast<uint8_t>(pixel + added); });
     }
     return result;
 }

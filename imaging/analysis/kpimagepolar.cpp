@@ -71,8 +71,9 @@ void sampleAt(const Store& source, double u, double v, uint8_t* out)
     const int32_t x = static_cast<int32_t>(a);
     const int32_t y = static_cast<int32_t>(b);
     for (int c = 0; c < source.channels; ++c) {
-        const double sum = (1 - fu) * (1 - fv) * channelAt(source, x, y, c) + fu * (1 - fv) * channelAt(source, x + 1, y, c) +
-                           fu * fv * channelAt(source, x + 1, y + 1, c) + (1 - fu) * fv * channelAt(source, x, y + 1, c);
+        const double sum = (1 - fu) * (1 - fv) * channelAt(source, x, y, c) +
+                           fu * (1 - fv) * channelAt(source, x + 1, y, c) + fu * fv * channelAt(source, x + 1, y + 1, c) +
+                           (1 - fu) * fv * channelAt(source, x, y + 1, c);
         const double rounded = std::floor(sum + 0.5);
         out[c] = rounded <= 0.0 ? 0 : rounded >= 255.0 ? WHITE : static_cast<uint8_t>(rounded);
     }
