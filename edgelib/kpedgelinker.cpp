@@ -769,7 +769,8 @@ KpImage KpEdgeLinker::removeSmallComponents(KpImage image, int32_t minArea)
     // itself can take the repainting.
     KpConnectedComponents components;
     components.kpCreateConnectedComponents(image);
-    for (const KpComponent& component : components.kpGetComponents()) {
+    for (int32_t i = 0; i < components.kpGetComponentCount(); ++i) {
+        const KpComponent& component = components.kpGetComponent(i);
         if (component.kpGetArea() >= minArea) {
             continue;
         }

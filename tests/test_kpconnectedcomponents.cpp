@@ -85,7 +85,9 @@ TEST(ConnectedComponentsTest, CornerPairIsOneComponentAndRingHasOneLoop)
 {
     const KpConnectedComponents pair = componentsOf({"#.", ".#"});
     ASSERT_EQ(pair.kpGetComponentCount(), 1);
-    EXPECT_EQ(pair.kpGetComponents()[0].kpGetArea(), 2);
+    EXPECT_EQ(pair.kpGetComponent(0).kpGetArea(), 2);
+    expectFailure([&pair] { pair.kpGetComponent(1); }, KP_INVALID_ARGUMENT,
+                  "<KpConnectedComponents::kpGetComponent()> Index out of range", SOURCE);
 
     const KpConnectedComponents ring = componentsOf({".....", ".###.", ".#.#.", ".###.", "....."});
     ASSERT_EQ(ring.kpGetComponentCount(), 1);

@@ -3,16 +3,27 @@
 #include "kpconnectedcomponentsutils.h"
 #include "kpexception.h"
 #include "kplogger.h"
+#include "kptablememory.h"
 
 #include <algorithm>
-#include <new>
+#include <cstdint>
 #include <numeric>
-#include <stdexcept>
 
 namespace {
 
 constexpr int DETAIL = 1; // log level of the map messages
 constexpr int32_t BACKGROUND = -1;
+constexpr int64_t MAX_MAP_SIZE = PTRDIFF_MAX / sizeof(int32_t);
+const char* const NO_MAP_MEMORY = "<KpConnectedComponents::kpGetConnectedCCMap()> Error Allocating CCMap memory";
+
+// The copy of the map handed to the caller, in storage of its own.
+std::vector<int32_t> copyOfMap(const std::vector<int32_t>& map)
+{
+    std::vector<int32_t> copy;
+    kptablememory::reserve(copy, static_cast<int64_t>(map.size()), MAX_MAP_SIZE, NO_MAP_MEMORY);
+    copy.assign(map.begin(), map.end());
+    return copy;
+}
 
 // The canvas that reaches the largest right and bottom of the components
 // drawn, white, at depth; an image without pixel data when none is drawn.
@@ -101,15 +112,14 @@ std::vector<int32_t> KpConnectedComponents::kpGetConnectedCCMap()
     KpLogger* logger = KpLogger::kpGetInstance();
     if (!ccMapDirty) {
         logger->kpLog("CCMap is up to date.  Just returning vector!", DETAIL);
-        return ccMap;
+        return copyOfMap(ccMap);
     }
     logger->kpLog("Calculating CCMap", DETAIL);
     const std::size_t width = static_cast<std::size_t>(imageWidth);
-    try {
-        ccMap.assign(static_cast<std::size_t>(imageHeight) * width, BACKGROUND);
-    } catch (const std::bad_alloc&) {
-        KP_THROW(KP_NO_MEMORY, "<KpConnectedComponents::kpGetConnectedCCMap()> Error Allocating CCMap memory");
-    }
+    const int64_t size = int64_t{imageHeight} * imageWidth;
+    ccMap.clear();
+    kptablememory::reserve(ccMap, size, MAX_MAP_SIZE, NO_MAP_MEMORY);
+    ccMap.assign(static_cast<std::size_t>(size), BACKGROUND);
     for (std::size_t i = 0; i < components.size(); ++i) {
         for (const KpDatarun& run : components[i].kpGetRuns()) {
             std::fill_n(ccMap.begin() + static_cast<std::ptrdiff_t>(run.row * width + run.start), run.end - run.start,
@@ -117,7 +127,15 @@ std::vector<int32_t> KpConnectedComponents::kpGetConnectedCCMap()
         }
     }
     ccMapDirty = false;
-    return ccMap;
+    return copyOfMap(ccMap);
+}
+
+const KpComponent& KpConnectedComponents::kpGetComponent(int32_t index) const
+{
+    if (index < 0 || index >= kpGetComponentCount()) {
+        KP_THROW(KP_INVALID_ARGUMENT, "<KpConnectedComponents::kpGetComponent()> Index out of range");
+    }
+    return components[static_cast<std::size_t>(index)];
 }
 
 std::vector<KpComponent> KpConnectedComponents::kpGetFilteredComponents() const

@@ -32,6 +32,8 @@ public:
     std::vector<int32_t> kpGetConnectedCCMap();
 
     std::vector<KpComponent> kpGetComponents() const { return components; }
+    // One component, without a copy; code 7 for an index out of range.
+    const KpComponent& kpGetComponent(int32_t index) const;
     // Copies of the selected components, in selection order.
     std::vector<KpComponent> kpGetFilteredComponents() const;
     int32_t kpGetComponentCount() const { return static_cast<int32_t>(components.size()); }

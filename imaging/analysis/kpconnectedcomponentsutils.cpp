@@ -1,6 +1,7 @@
 #include "kpconnectedcomponentsutils.h"
 
 #include "kpexception.h"
+#include "kptablememory.h"
 
 #include <algorithm>
 #include <array>
@@ -30,6 +31,8 @@ constexpr int32_t NO_NODE = -1;
 // Widths the stream and the label tables can hold in 32-bit entries.
 constexpr int64_t MAX_STREAM_WIDTH = std::numeric_limits<int32_t>::max() - 16;
 constexpr int64_t MAX_LABELLING_WIDTH = std::numeric_limits<int32_t>::max() / 4;
+// Tables indexed by int32.
+constexpr int64_t MAX_INDEX = std::numeric_limits<int32_t>::max();
 
 const char* const CORRUPTED_ADD_RUN = "<KpConnectedComponentsUtils::ADD_RUN()> ComponentList is corrupted";
 const char* const CORRUPTED_MERGE = "<KpConnectedComponentsUtils::MERGE()> ComponentList is corrupted";
@@ -135,37 +138,10 @@ int32_t* appendTransitions(const uint8_t* row, int32_t byteCount, int32_t* out, 
     return out;
 }
 
-// Runs action, raising code 13 with text when memory runs out.
-template <typename Action>
-void allocateOrThrow(const char* text, Action action)
-{
-    try {
-        action();
-    } catch (const std::bad_alloc&) {
-        KP_THROW(KP_NO_MEMORY, text);
-    } catch (const std::length_error&) {
-        KP_THROW(KP_NO_MEMORY, text);
-    }
-}
-
-// Resizes a table to size entries, raising code 13 with text when the
-// size does not fit the table's index type or the memory is not there.
-template <typename Table>
-void resizeTable(Table& table, int64_t size, int64_t maxSize, const char* text)
-{
-    if (size < 0 || size > maxSize) {
-        KP_THROW(KP_NO_MEMORY, text);
-    }
-    allocateOrThrow(text, [&table, size] { table.resize(static_cast<std::size_t>(size)); });
-}
-
 // Makes room for capacity records in the component list.
 void reserveComponents(KpLabellingDescriptor& D, int64_t capacity)
 {
-    if (capacity > std::numeric_limits<int32_t>::max()) {
-        KP_THROW(KP_NO_MEMORY, NO_MEMORY_COMPONENTS);
-    }
-    allocateOrThrow(NO_MEMORY_COMPONENTS, [&D, capacity] { D.ComponentList.reserve(static_cast<std::size_t>(capacity)); });
+    kptablememory::reserve(D.ComponentList, capacity, MAX_INDEX, NO_MEMORY_COMPONENTS);
 }
 
 // (int)(base + (height + 1 - row) * 1.2 * capacity / (row + 1)): what the
@@ -196,33 +172,38 @@ struct Node {
     int32_t next;
 };
 
-// Nodes handed out from a free list; released lists go back whole.
+// Nodes handed out from a free list; released lists go back whole. The
+// pool's size follows the growth rules, but a node is stored only when it
+// is first handed out, in storage reserved for the nodes the image can
+// need at once, so that growing neither copies nor touches memory.
 class NodePool {
 public:
-    NodePool(int64_t size, const char* text) : text(text) { grow(size); }
+    NodePool(int64_t size, int64_t expectedNodes, const char* text) : text(text)
+    {
+        kptablememory::reserve(nodes, std::min(expectedNodes, MAX_INDEX), MAX_INDEX, text);
+        grow(size);
+    }
 
     void grow(int64_t by)
     {
-        const int64_t oldSize = static_cast<int64_t>(nodes.size());
-        resizeTable(nodes, oldSize + by, std::numeric_limits<int32_t>::max(), text);
-        const int32_t first = static_cast<int32_t>(oldSize);
-        const int32_t last = static_cast<int32_t>(nodes.size()) - 1;
-        for (int32_t i = first; i < last; ++i) {
-            nodes[i].next = i + 1;
-        }
-        if (last >= first) {
-            nodes[last].next = freeHead;
-            freeHead = first;
-            freeCount += last - first + 1;
-        }
+        poolSize += by;
+        freeCount += by;
     }
 
+    // A free node; the caller has made sure that there is one.
     int32_t take()
     {
-        const int32_t node = freeHead;
-        freeHead = nodes[node].next;
         --freeCount;
-        return node;
+        if (freeHead != NO_NODE) {
+            const int32_t node = freeHead;
+            freeHead = nodes[node].next;
+            return node;
+        }
+        if (nodes.size() == nodes.capacity()) {
+            kptablememory::reserve(nodes, 2 * static_cast<int64_t>(nodes.capacity()) + 1, MAX_INDEX, text);
+        }
+        nodes.push_back(Node{0, 0, 0, NO_NODE});
+        return static_cast<int32_t>(nodes.size()) - 1;
     }
 
     void release(int32_t head, int32_t tail, int64_t count)
@@ -235,13 +216,14 @@ public:
         freeCount += count;
     }
 
-    int64_t size() const { return static_cast<int64_t>(nodes.size()); }
+    int64_t size() const { return poolSize; }
 
     std::vector<Node> nodes;
-    int32_t freeHead = NO_NODE;
     int64_t freeCount = 0;
 
 private:
+    int32_t freeHead = NO_NODE;
+    int64_t poolSize = 0;
     const char* text;
 };
 
@@ -265,26 +247,26 @@ struct KpConnectedComponentsUtils::RowList {
 // below 2 x (width + 2).
 struct KpConnectedComponentsUtils::Tables {
     explicit Tables(const KpLabellingDescriptor& D)
-        : width(D.width), height(D.height), runNodes(D.width + TABLE_MARGIN, NO_MEMORY_RUN_NODES),
-          gapNodes(D.width + TABLE_MARGIN, NO_MEMORY_GAP_NODES)
+        : width(D.width), height(D.height),
+          runNodes(D.width + TABLE_MARGIN, runsAtMost(D), NO_MEMORY_RUN_NODES),
+          gapNodes(D.width + TABLE_MARGIN, runsAtMost(D), NO_MEMORY_GAP_NODES)
     {
         const int64_t entries = int64_t{D.width} + TABLE_MARGIN;
         const int64_t openComponents = int64_t{D.width} + 2;
         const int64_t labels = LABEL_STEP * openComponents;
-        const int64_t limit = std::numeric_limits<int32_t>::max();
         for (RowList& list : rowLists) {
-            resizeTable(list.values, entries, limit, NO_MEMORY_TABLES);
-            resizeTable(list.labels, entries, limit, NO_MEMORY_TABLES);
+            kptablememory::resize(list.values, entries, MAX_INDEX, NO_MEMORY_TABLES);
+            kptablememory::resize(list.labels, entries, MAX_INDEX, NO_MEMORY_TABLES);
         }
-        resizeTable(continued, entries, limit, NO_MEMORY_TABLES);
+        kptablememory::resize(continued, entries, MAX_INDEX, NO_MEMORY_TABLES);
         for (std::vector<int32_t>* perLabel : {&runHead, &runTail, &gapHead, &gapTail}) {
-            resizeTable(*perLabel, labels, limit, NO_MEMORY_TABLES);
+            kptablememory::resize(*perLabel, labels, MAX_INDEX, NO_MEMORY_TABLES);
             std::fill(perLabel->begin(), perLabel->end(), NO_NODE);
         }
-        resizeTable(lastSeen, labels, limit, NO_MEMORY_TABLES);
-        resizeTable(forward, labels, limit, NO_MEMORY_TABLES);
-        resizeTable(records, labels, limit, NO_MEMORY_TABLES);
-        resizeTable(labelStack, openComponents, limit, NO_MEMORY_TABLES);
+        kptablememory::resize(lastSeen, labels, MAX_INDEX, NO_MEMORY_TABLES);
+        kptablememory::resize(forward, labels, MAX_INDEX, NO_MEMORY_TABLES);
+        kptablememory::resize(records, labels, MAX_INDEX, NO_MEMORY_TABLES);
+        kptablememory::resize(labelStack, openComponents, MAX_INDEX, NO_MEMORY_TABLES);
         for (int32_t i = 0; i < static_cast<int32_t>(labels); ++i) {
             forward[i] = i;
         }
@@ -294,6 +276,9 @@ struct KpConnectedComponentsUtils::Tables {
         }
         mergedLabels.reserve(static_cast<std::size_t>(openComponents));
     }
+
+    // Every row of the stream holds at least twice as many values as runs.
+    static int64_t runsAtMost(const KpLabellingDescriptor& D) { return static_cast<int64_t>(D.stream.size()) / 2; }
 
     int32_t takeLabel()
     {
@@ -361,7 +346,7 @@ int64_t KpConnectedComponentsUtils::kpExtractRuns(uint8_t* data, int32_t width, 
     const TransitionTables& tables = TransitionTables::instance();
     const int64_t maxValues = static_cast<int64_t>(std::numeric_limits<std::ptrdiff_t>::max() / sizeof(int32_t));
     stream.clear();
-    resizeTable(stream, int64_t{width} * height / PIXELS_PER_INITIAL_VALUE, maxValues, NO_MEMORY_STREAM);
+    kptablememory::resize(stream, int64_t{width} * height / PIXELS_PER_INITIAL_VALUE, maxValues, NO_MEMORY_STREAM);
     int64_t length = 0;
     for (int32_t y = 0; y < height; ++y) {
         const int64_t free = static_cast<int64_t>(stream.size()) - length;
@@ -369,7 +354,7 @@ int64_t KpConnectedComponentsUtils::kpExtractRuns(uint8_t* data, int32_t width, 
             // Grows by at least width + ROW_MARGIN values, and geometrically,
             // so that a busy image is copied a bounded number of times.
             const int64_t size = static_cast<int64_t>(stream.size());
-            resizeTable(stream, size + std::max(width + ROW_MARGIN, size / 2), maxValues, NO_MEMORY_STREAM);
+            kptablememory::resize(stream, size + std::max(width + ROW_MARGIN, size / 2), maxValues, NO_MEMORY_STREAM);
         }
         uint8_t* row = data + static_cast<std::size_t>(y) * static_cast<std::size_t>(bytesPerRow);
         extendLastPixel(row, width, byteCount);
@@ -381,9 +366,9 @@ int64_t KpConnectedComponentsUtils::kpExtractRuns(uint8_t* data, int32_t width, 
         *out++ = ROW_END;
         length = out - stream.data();
     }
-    resizeTable(stream, length + 1, maxValues, NO_MEMORY_STREAM);
-    stream[static_cast<std::size_t>(length)] = STREAM_END;
-    stream.shrink_to_fit();
+    // Within the room already there: the stream keeps its storage.
+    stream.resize(static_cast<std::size_t>(length));
+    stream.push_back(STREAM_END);
     return length + 1;
 }
 
@@ -658,15 +643,15 @@ void KpConnectedComponentsUtils::emitComponent(KpLabellingDescriptor& D, Tables&
     out.seedColumn = seedColumn;
 
     const std::vector<Node>& runs = T.runNodes.nodes;
-    out.runs.reserve(static_cast<std::size_t>(out.runCount));
+    kptablememory::reserve(out.runs, out.runCount, MAX_INDEX, NO_MEMORY_COMPONENTS);
     for (int32_t n = T.runHead[label]; n != NO_NODE; n = runs[n].next) {
         out.runs.emplace_back(runs[n].row, runs[n].x1, runs[n].x2);
     }
     T.runNodes.release(T.runHead[label], T.runTail[label], out.runCount);
 
     const std::vector<Node>& gaps = T.gapNodes.nodes;
-    out.closedGaps.reserve(static_cast<std::size_t>(out.closedGapCount));
-    out.openedGaps.reserve(static_cast<std::size_t>(out.openedGapCount));
+    kptablememory::reserve(out.closedGaps, out.closedGapCount, MAX_INDEX, NO_MEMORY_COMPONENTS);
+    kptablememory::reserve(out.openedGaps, out.openedGapCount, MAX_INDEX, NO_MEMORY_COMPONENTS);
     for (int32_t n = T.gapHead[label]; n != NO_NODE; n = gaps[n].next) {
         if (gaps[n].x2 < 1) {
             out.openedGaps.emplace_back(gaps[n].row, gaps[n].x1, -gaps[n].x2);
