@@ -7,11 +7,13 @@
 #include "kpfarthestpoint.h"
 #include "kppointlists.h"
 #include "kpskeleton.h"
+#include "kptablememory.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 
 namespace {
 
@@ -447,6 +449,10 @@ namespace {
 // The minimum that minValue starts from.
 const double NO_MINIMUM = 100000.0;
 
+// Link tables are indexed in 64 bits.
+const int64_t MAX_LINKS = std::numeric_limits<int64_t>::max() / 8;
+const char* const NO_LINK_MEMORY = "<KpEdgeLinker::mergeEdgeLists()> Error. Out of memory";
+
 // The kpSetPixel value of a white pixel in a 1-bit image.
 const uint8_t WHITE_BIT = 1;
 
@@ -462,6 +468,12 @@ struct NodePixel {
         return row != other.row ? row < other.row : (col != other.col ? col < other.col : node < other.node);
     }
     bool samePixel(const NodePixel& other) const { return row == other.row && col == other.col; }
+};
+
+// Where the group of a node's pixel lies among the sorted nodes.
+struct NodeGroup {
+    int32_t first = 0;
+    int32_t last = 0;
 };
 
 bool isStartNode(int32_t node)
@@ -502,6 +514,8 @@ int32_t KpEdgeLinker::mergeEdgeLists(double minLength)
 void KpEdgeLinker::linkEnds()
 {
     const int32_t n = static_cast<int32_t>(edgeLists.size());
+    // The nodes sorted by pixel, then by number: the nodes of one pixel
+    // form a group, and each node's links are the rest of its group.
     std::vector<NodePixel> pixels;
     pixels.reserve(2 * static_cast<std::size_t>(n));
     for (int32_t i = 0; i < n; ++i) {
@@ -511,29 +525,49 @@ void KpEdgeLinker::linkEnds()
         }
     }
     std::sort(pixels.begin(), pixels.end());
-    std::vector<std::pair<int32_t, int32_t>> nodePairs;
-    std::vector<std::pair<int32_t, int32_t>> listPairs;
+    std::vector<NodeGroup> groupOf(2 * static_cast<std::size_t>(n));
     for (std::size_t first = 0; first < pixels.size();) {
         std::size_t last = first + 1;
         while (last < pixels.size() && pixels[last].samePixel(pixels[first])) {
             ++last;
         }
-        for (std::size_t u = first; u < last; ++u) {
-            for (std::size_t v = u + 1; v < last; ++v) {
-                const int32_t a = pixels[u].node;
-                const int32_t b = pixels[v].node;
-                nodePairs.emplace_back(a, b);
-                nodePairs.emplace_back(b, a);
-                listPairs.emplace_back(a / 2, b / 2);
-                listPairs.emplace_back(b / 2, a / 2);
-            }
+        for (std::size_t k = first; k < last; ++k) {
+            groupOf[pixels[k].node] = NodeGroup{static_cast<int32_t>(first), static_cast<int32_t>(last)};
         }
         first = last;
     }
+    // Each node's row: the other nodes of its group, in ascending order.
+    std::vector<int64_t> nodeStarts(2 * static_cast<std::size_t>(n) + 1, 0);
+    for (int32_t u = 0; u < 2 * n; ++u) {
+        nodeStarts[u + 1] = nodeStarts[u] + std::max(0, groupOf[u].last - groupOf[u].first - 1);
+    }
+    std::vector<int32_t> nodeEntries;
+    kptablememory::reserve(nodeEntries, nodeStarts.back(), MAX_LINKS, NO_LINK_MEMORY);
+    for (int32_t u = 0; u < 2 * n; ++u) {
+        for (int32_t k = groupOf[u].first; k < groupOf[u].last; ++k) {
+            if (pixels[k].node != u) {
+                nodeEntries.push_back(pixels[k].node);
+            }
+        }
+    }
+    // Each list's row: the lists of its nodes' rows, once each.
+    std::vector<int64_t> listStarts(static_cast<std::size_t>(n) + 1, 0);
+    std::vector<int32_t> listEntries;
+    kptablememory::reserve(listEntries, nodeStarts.back(), MAX_LINKS, NO_LINK_MEMORY);
+    std::vector<int32_t> lists;
+    for (int32_t i = 0; i < n; ++i) {
+        lists.clear();
+        for (int64_t e = nodeStarts[2 * i]; e < nodeStarts[2 * i + 2]; ++e) {
+            lists.push_back(nodeEntries[e] / 2);
+        }
+        std::sort(lists.begin(), lists.end());
+        listEntries.insert(listEntries.end(), lists.begin(), std::unique(lists.begin(), lists.end()));
+        listStarts[i + 1] = static_cast<int64_t>(listEntries.size());
+    }
     nodeLinks.reset(2 * n);
     listLinks.reset(n);
-    nodeLinks.fill(std::move(nodePairs));
-    listLinks.fill(std::move(listPairs));
+    nodeLinks.fillSymmetric(nodeStarts, nodeEntries);
+    listLinks.fillSymmetric(listStarts, listEntries);
     nodeDegrees.assign(static_cast<std::size_t>(2 * n), 0);
     listDegrees.assign(static_cast<std::size_t>(n), 0);
     for (int32_t j = 0; j < 2 * n; ++j) {
@@ -586,7 +620,7 @@ void KpEdgeLinker::pruneShortLists(double minLength)
 // left at its junction are joined.
 void KpEdgeLinker::pruneSpur(int32_t list)
 {
-    const std::vector<int32_t> neighbours = listLinks.row(list);
+    const std::vector<int32_t> neighbours = listLinks.row(list).toVector();
     if (neighbours.size() == 1) {
         removeList(list);
         return;
@@ -606,7 +640,7 @@ void KpEdgeLinker::pruneSpur(int32_t list)
     minValue(lengths, minimum, index);
     const int32_t victim = candidates[index];
     endLinkInfo(victim, startNode, startDegree, endNode, endDegree, linkedDegree, linkedNode);
-    const std::vector<int32_t> linked = nodeLinks.row(static_cast<int32_t>(linkedNode));
+    const std::vector<int32_t> linked = nodeLinks.row(static_cast<int32_t>(linkedNode)).toVector();
     if (linked.size() != 2) {
         std::fputs("attempt to merge other than 2 nodes\n", stdout);
     }
@@ -721,7 +755,7 @@ bool KpEdgeLinker::removeList(int32_t list)
     return true;
 }
 
-double KpEdgeLinker::polylineLength(const PointList& list) const
+double KpEdgeLinker::polylineLength(const PointList& list)
 {
     double length = 0.0;
     for (std::size_t i = 1; i < list.size(); ++i) {

@@ -95,7 +95,7 @@ public:
     // Empties a list (it keeps its place) and drops its links. Always true.
     bool removeList(int32_t list);
     // The summed lengths of the steps between consecutive points.
-    double polylineLength(const PointList& list) const;
+    static double polylineLength(const PointList& list);
     // The true entries of each row.
     std::vector<int32_t> countTrueRows(std::vector<std::vector<bool>> matrix) const;
     int32_t countTrue(std::vector<bool> row) const;

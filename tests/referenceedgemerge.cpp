@@ -1,9 +1,24 @@
 #include "referenceedgemerge.h"
 
+#include "kpedgelinker.h"
+
 #include <algorithm>
-#include <cmath>
 
 namespace referencemerge {
+
+namespace {
+
+// The set bits of a word, counted without a processor instruction that
+// the build may not target.
+int32_t bitsIn(uint64_t word)
+{
+    word = word - ((word >> 1) & 0x5555555555555555u);
+    word = (word & 0x3333333333333333u) + ((word >> 2) & 0x3333333333333333u);
+    word = (word + (word >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
+    return static_cast<int32_t>((word * 0x0101010101010101u) >> 56);
+}
+
+} // namespace
 
 BitMatrix::BitMatrix(int32_t size)
     : n(size), wordsPerRow((static_cast<std::size_t>(size) + 63) / 64),
@@ -27,7 +42,7 @@ int32_t BitMatrix::rowCount(int32_t row) const
 {
     int32_t count = 0;
     for (std::size_t w = 0; w < wordsPerRow; ++w) {
-        count += __builtin_popcountll(words[row * wordsPerRow + w]);
+        count += bitsIn(words[row * wordsPerRow + w]);
     }
     return count;
 }
@@ -153,16 +168,7 @@ private:
         }
     }
 
-    static double polylineLength(const PointList& list)
-    {
-        double length = 0.0;
-        for (std::size_t i = 1; i < list.size(); ++i) {
-            const int64_t dr = static_cast<int64_t>(list[i].row) - list[i - 1].row;
-            const int64_t dc = static_cast<int64_t>(list[i].col) - list[i - 1].col;
-            length += std::sqrt(static_cast<double>(dr * dr + dc * dc));
-        }
-        return length;
-    }
+    static double polylineLength(const PointList& list) { return KpEdgeLinker::polylineLength(list); }
 
     EndInfo endLinkInfo(int32_t k) const
     {

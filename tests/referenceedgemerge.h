@@ -11,6 +11,7 @@
 // held as dense square bit matrices, kept to check the linker's sparse one.
 // An empty list has no ends, so none of its nodes is linked; a victim
 // whose junction keeps fewer than two ends is removed without a join.
+// Lengths are the linker's polylineLength, which is tested on its own.
 namespace referencemerge {
 
 // A dense square matrix of bits, one row of 64-bit words per row.

@@ -37,14 +37,7 @@ std::vector<int32_t> streamOf(const std::vector<std::string>& picture)
 KpLabellingDescriptor labelled(const KpImage& source)
 {
     KpImage image = source;
-    KpLabellingDescriptor D;
-    D.width = image.kpGetWidth();
-    D.height = image.kpGetHeight();
-    D.bytesPerRow = image.kpGetBytesPerRow();
-    D.imageData = image.kpGetData();
-    KpConnectedComponentsUtils::kpExtractRuns(image.kpGetData(), D.width, D.bytesPerRow, D.height, D.stream);
-    KpConnectedComponentsUtils::KpCalcConnectedComponents(D);
-    return D;
+    return KpConnectedComponentsUtils::kpLabelImage(image);
 }
 
 std::string spansOf(const std::vector<KpDatarun>& spans)
@@ -219,6 +212,13 @@ TEST(LabellingTest, MalformedStreamsAreRefused)
         expectFailure([&D] { KpConnectedComponentsUtils::KpCalcConnectedComponents(D); }, KP_INVALID_ARGUMENT,
                       "<KpConnectedComponentsUtils::READ_ROW()> Malformed run stream", SOURCE);
     }
+}
+
+TEST(LabellingTest, OnlyBinaryImagesAreLabelled)
+{
+    KpImage gray(4, 4, 8);
+    expectFailure([&gray] { KpConnectedComponentsUtils::kpLabelImage(gray); }, KP_UNSUPPORTED_CONTENT,
+                  "<KpConnectedComponentsUtils::kpLabelImage()> Only supports Two Bit images (Black and White)", SOURCE);
 }
 
 TEST(LabellingTest, ExtractionRefusesMissingDataAndShortRows)

@@ -137,7 +137,7 @@ TEST_F(MergeTest, LinkFieldsStayAsTheLastStepLeftThem)
           2.0);
     EXPECT_EQ(linker.getNodeDegrees(), (std::vector<int32_t>{2, 0, 2, 0, 2, 0, 3, 0}));
     EXPECT_EQ(linker.getListDegrees(), (std::vector<int32_t>{2, 2, 2, 0}));
-    EXPECT_EQ(linker.getNodeLinks().row(0), (std::vector<int32_t>{2, 4}));
+    EXPECT_EQ(linker.getNodeLinks().row(0).toVector(), (std::vector<int32_t>{2, 4}));
     EXPECT_EQ(linker.getNodeLinks().rowCount(6), 0);
     EXPECT_TRUE(linker.getListLinks().get(1, 2));
     EXPECT_FALSE(linker.getListLinks().get(1, 3));
@@ -183,11 +183,11 @@ void expectSameAsReference(KpEdgeLinker& linker, const std::vector<PointList>& l
     EXPECT_EQ(linker.getListDegrees(), expected.listDegrees);
     ASSERT_EQ(linker.getNodeLinks().size(), expected.nodeLinks.size());
     for (int32_t u = 0; u < expected.nodeLinks.size(); ++u) {
-        ASSERT_EQ(linker.getNodeLinks().row(u), expected.nodeLinks.rowEntries(u)) << "node " << u;
+        ASSERT_EQ(linker.getNodeLinks().row(u).toVector(), expected.nodeLinks.rowEntries(u)) << "node " << u;
     }
     ASSERT_EQ(linker.getListLinks().size(), expected.listLinks.size());
     for (int32_t i = 0; i < expected.listLinks.size(); ++i) {
-        ASSERT_EQ(linker.getListLinks().row(i), expected.listLinks.rowEntries(i)) << "list " << i;
+        ASSERT_EQ(linker.getListLinks().row(i).toVector(), expected.listLinks.rowEntries(i)) << "list " << i;
     }
 }
 

@@ -80,13 +80,7 @@ void KpConnectedComponents::kpCreateConnectedComponents(const KpImage& image)
 
     // Black pixels become the set bits that the labelling follows.
     KpImage inverted = image.kpReverseImage();
-    KpLabellingDescriptor D;
-    D.width = inverted.kpGetWidth();
-    D.height = inverted.kpGetHeight();
-    D.bytesPerRow = inverted.kpGetBytesPerRow();
-    D.imageData = inverted.kpGetData();
-    KpConnectedComponentsUtils::kpExtractRuns(inverted.kpGetData(), D.width, D.bytesPerRow, D.height, D.stream);
-    KpConnectedComponentsUtils::KpCalcConnectedComponents(D);
+    KpLabellingDescriptor D = KpConnectedComponentsUtils::kpLabelImage(inverted);
     inverted = KpImage();
     D.stream = std::vector<int32_t>();
 

@@ -375,6 +375,22 @@ int64_t KpConnectedComponentsUtils::kpExtractRuns(uint8_t* data, int32_t width, 
 // ---------------------------------------------------------------------
 // Labelling
 
+KpLabellingDescriptor KpConnectedComponentsUtils::kpLabelImage(KpImage& image)
+{
+    if (image.kpGetDepth() != 1) {
+        KP_THROW(KP_UNSUPPORTED_CONTENT,
+                 "<KpConnectedComponentsUtils::kpLabelImage()> Only supports Two Bit images (Black and White)");
+    }
+    KpLabellingDescriptor D;
+    D.width = image.kpGetWidth();
+    D.height = image.kpGetHeight();
+    D.bytesPerRow = image.kpGetBytesPerRow();
+    D.imageData = image.kpGetData();
+    kpExtractRuns(image.kpGetData(), D.width, D.bytesPerRow, D.height, D.stream);
+    KpCalcConnectedComponents(D);
+    return D;
+}
+
 void KpConnectedComponentsUtils::KpCalcConnectedComponents(KpLabellingDescriptor& D)
 {
     if (D.imageData == nullptr) {

@@ -2,6 +2,7 @@
 #define DOVODA_KPCONNECTEDCOMPONENTSUTILS_H
 
 #include "kpdatarun.h"
+#include "kpimage.h"
 
 #include <cstdint>
 #include <vector>
@@ -72,6 +73,10 @@ public:
     // when the stream cannot be allocated.
     static int64_t kpExtractRuns(uint8_t* data, int32_t width, int32_t bytesPerRow, int32_t height,
                                  std::vector<int32_t>& stream);
+
+    // Both steps for the set bits of a 1-bit image (code 8 for another
+    // depth); the bits past the width in each row may change.
+    static KpLabellingDescriptor kpLabelImage(KpImage& image);
 
     // Labels the stream of D and fills D.ComponentList. Code 5 when D has
     // no image data, code 13 when a table cannot grow.
