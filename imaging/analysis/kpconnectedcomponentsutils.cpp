@@ -7,8 +7,6 @@
 #include <array>
 #include <cstring>
 #include <limits>
-#include <new>
-#include <stdexcept>
 
 namespace {
 
@@ -247,8 +245,7 @@ struct KpConnectedComponentsUtils::RowList {
 // below 2 x (width + 2).
 struct KpConnectedComponentsUtils::Tables {
     explicit Tables(const KpLabellingDescriptor& D)
-        : width(D.width), height(D.height),
-          runNodes(D.width + TABLE_MARGIN, runsAtMost(D), NO_MEMORY_RUN_NODES),
+        : width(D.width), runNodes(D.width + TABLE_MARGIN, runsAtMost(D), NO_MEMORY_RUN_NODES),
           gapNodes(D.width + TABLE_MARGIN, runsAtMost(D), NO_MEMORY_GAP_NODES)
     {
         const int64_t entries = int64_t{D.width} + TABLE_MARGIN;
@@ -306,7 +303,6 @@ struct KpConnectedComponentsUtils::Tables {
     }
 
     int32_t width;
-    int32_t height;
     int32_t marker = 0; // -row while row is processed; +row once closed in it
     RowList rowLists[2];
     RowList* above = &rowLists[0];
