@@ -110,20 +110,20 @@ void KpLinkMatrix::copyColumn(int32_t target, int32_t source)
 
 void KpLinkMatrix::orRow(int32_t target, int32_t source)
 {
-    const Entries a = row(target);
-    const Entries b = row(source);
-    scratch.clear();
-    std::set_union(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(scratch));
-    replaceRow(target, std::vector<int32_t>(scratch));
+    replaceRow(target, unionOf(row(target), row(source)));
 }
 
 void KpLinkMatrix::orColumn(int32_t target, int32_t source)
 {
-    const Entries a = column(target);
-    const Entries b = column(source);
-    scratch.clear();
-    std::set_union(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(scratch));
-    replaceColumn(target, std::vector<int32_t>(scratch));
+    replaceColumn(target, unionOf(column(target), column(source)));
+}
+
+std::vector<int32_t> KpLinkMatrix::unionOf(Entries a, Entries b)
+{
+    std::vector<int32_t> result;
+    result.reserve(a.size() + b.size());
+    std::set_union(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(result));
+    return result;
 }
 
 void KpLinkMatrix::clearRow(int32_t r)

@@ -80,11 +80,11 @@ private:
     void replaceRow(int32_t target, const std::vector<int32_t>& columnsOfRow);
     void replaceColumn(int32_t target, const std::vector<int32_t>& rowsOfColumn);
     void setSpan(Span& span, const std::vector<int32_t>& values);
+    static std::vector<int32_t> unionOf(Entries a, Entries b);
 
     std::vector<Span> rows;
     std::vector<Span> columns;
     std::vector<int32_t> storage;
-    std::vector<int32_t> scratch;
     int64_t entryCount = 0;
     std::vector<int32_t> changed;
     std::vector<uint8_t> isChanged;
