@@ -130,7 +130,10 @@ KpImage threshold(const KpImage& image, int method, double k, bool useStatistics
         if (useStatistics) {
             const KpLevelHistogram counts = countsOf(image, tile.x0, tile.y0, tile.w, tile.h);
             const double mean = sum / n;
-            const KpLevelHistogram::KpDeviationSums sums = counts.kpDeviationSums(mean);
+            uint8_t levels[256];
+            uint64_t levelCounts[256];
+            const std::size_t occupied = counts.kpOccupiedLevels(0, levels, levelCounts);
+            const KpLevelHistogram::KpDeviationSums sums = KpLevelHistogram::kpPowerSums<3>(levels, levelCounts, occupied, mean);
             const double sd = sums.squares == 0 ? 0 : std::sqrt(sums.squares / (n - 1));
             const double m3 = sums.cubes == 0 ? 0 : sums.cubes / (n - 1);
             R = std::max(R, sd);

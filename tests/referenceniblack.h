@@ -5,8 +5,10 @@
 
 // A slow, literal reading of the adaptive (Niblack family) thresholding,
 // step by step: every statistics window is cut out with SubImage and
-// measured with kpImageStatistics. It writes the same log lines as the
-// library's version and is kept to check that one bit for bit.
+// measured with kpImageStatistics, which sums pixel by pixel; the tiles
+// and the whole page are measured from their level counts, as the
+// library measures them. It writes the same log lines as the library's
+// version and is kept to check that one bit for bit.
 namespace referenceniblack {
 
 KpImage threshold(const KpImage& image, int method, double k, bool useStatistics);

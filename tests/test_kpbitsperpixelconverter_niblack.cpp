@@ -141,6 +141,20 @@ TEST(KpNiblack, UniformPageIsWhite)
     }
 }
 
+TEST(KpNiblack, WindowDeviationIsSummedPixelByPixel)
+{
+    // The 5 x 5 page is one tile, and its window is the whole page: m = 75
+    // and s = 22.488886144049022 summed pixel by pixel, one unit in the
+    // last place less summed level by level. With this k, m + k s reaches
+    // 100 with the first and stays below it with the second, which would
+    // turn the pixels of 99 white.
+    const KpImage page = testsupport::balancedGrayImage();
+    const double k = 1.1116602147330208;
+    const KpImage result = Converter::kpDownscaleGray2Binary_niblack(page, 0, k, false);
+    EXPECT_EQ(bytesOf(result), bytesOf(Converter::kpDownscaleGray2Binary_global(page, 100)));
+    EXPECT_EQ(bytesOf(result), bytesOf(referenceniblack::threshold(page, 0, k, false)));
+}
+
 TEST(KpNiblack, UnknownMethodThresholdsAt128)
 {
     KpImage image = testsupport::randomImage(45, 31, 8, 9);

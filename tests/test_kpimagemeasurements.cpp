@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <functional>
 #include <gtest/gtest.h>
 #include <string>
@@ -226,6 +227,69 @@ TEST(KpImageStatistics, AgreesWithSortingAndSummingAtEveryDepth)
             }
         }
     }
+}
+
+// The same terms summed level by level, levels ascending, each adding
+// count x (d d) and count x (d d d).
+double levelByLevelSkewness(const std::vector<double>& values)
+{
+    const double n = static_cast<double>(values.size());
+    double sum = 0;
+    std::map<double, int> counts;
+    for (double v : values) {
+        sum += v;
+        ++counts[v];
+    }
+    const double mean = sum / n;
+    double s2 = 0, s3 = 0;
+    for (const auto& level : counts) {
+        const double d = level.first - mean;
+        s2 += level.second * (d * d);
+        s3 += level.second * (d * d * d);
+    }
+    const double variance = s2 / (n - 1);
+    return (s3 / n) / (std::sqrt(variance) * variance);
+}
+
+TEST(KpImageStatistics, SumsPixelByPixelRowsTopToBottom)
+{
+    const KpImage gray = testsupport::balancedGrayImage();
+    KpImage colour(5, 5, 24);
+    for (int y = 0; y < 5; ++y) {
+        for (int x = 0; x < 5; ++x) {
+            const uint8_t v = static_cast<uint8_t>(gray.kpGetPixelScale(x, y));
+            colour.kpSetPixel(x, y, v, static_cast<uint8_t>(255 - v), static_cast<uint8_t>(gray.kpGetPixelScale(y, x)));
+        }
+    }
+    const struct {
+        const char* name;
+        KpImage image;
+    } cases[] = {
+        {"gray", gray},
+        {"colour", colour},
+        {"binary", testsupport::binaryFromPicture({"...", "###", "#.."})},
+    };
+    for (const auto& c : cases) {
+        const KpImageStatistics statistics = c.image.kpImageStatistics();
+        for (int channel = 0; channel < 3; ++channel) {
+            const Figures expected = literalFigures(channelValues(c.image, c.image.kpGetDepth() == 24 ? channel : 0));
+            EXPECT_EQ(statistics.standardDeviation[channel], expected.deviation) << c.name << " " << channel;
+            EXPECT_EQ(statistics.skewness[channel], expected.skewness) << c.name << " " << channel;
+            EXPECT_EQ(statistics.kurtosis[channel], expected.kurtosis) << c.name << " " << channel;
+        }
+    }
+    // The fixture tells the orders apart: level by level, or column by
+    // column, the skewness comes out otherwise.
+    const std::vector<double> rowOrder = channelValues(gray, 0);
+    std::vector<double> columnOrder;
+    for (int x = 0; x < 5; ++x) {
+        for (int y = 0; y < 5; ++y) {
+            columnOrder.push_back(gray.kpGetPixelScale(x, y));
+        }
+    }
+    const double skewness = gray.kpImageStatistics().skewness[0];
+    EXPECT_NE(skewness, levelByLevelSkewness(rowOrder));
+    EXPECT_NE(skewness, literalFigures(columnOrder).skewness);
 }
 
 TEST(KpImageStatistics, Failures)

@@ -112,6 +112,22 @@ KpImage sixteenBitImage()
     return KpImage(new uint8_t[8](), head);
 }
 
+KpImage balancedGrayImage()
+{
+    const uint8_t rows[5][5] = {{48, 65, 48, 99, 99},
+                                {99, 99, 65, 99, 99},
+                                {48, 48, 65, 48, 65},
+                                {48, 65, 48, 65, 99},
+                                {65, 99, 99, 99, 99}};
+    KpImage image(5, 5, 8);
+    for (int y = 0; y < 5; ++y) {
+        for (int x = 0; x < 5; ++x) {
+            image.kpSetPixel(x, y, rows[y][x]);
+        }
+    }
+    return image;
+}
+
 std::string capturedLog(const std::function<void()>& action)
 {
     KpLogger* logger = KpLogger::kpGetInstance();

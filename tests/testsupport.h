@@ -29,6 +29,12 @@ KpImage randomImage(int width, int height, int depth, uint32_t seed);
 // A 2 x 2 image of depth 16, which no operation supports, holding a
 // buffer.
 KpImage sixteenBitImage();
+// A 5 x 5 gray image of the levels 48, 65 and 99 whose third central
+// moment is exactly 0 about its mean 75.2, which no double holds: its
+// computed skewness is what the order of the additions leaves, and its
+// deviation summed pixel by pixel, rows top to bottom, is one unit in the
+// last place above the same terms summed level by level.
+KpImage balancedGrayImage();
 
 // What action writes through the shared logger at level 2 and above (to
 // standard output); the threshold is back at 3 afterwards.

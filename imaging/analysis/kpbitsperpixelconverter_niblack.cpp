@@ -16,10 +16,11 @@
 // white when it is at or above the threshold of its tile. Every
 // intermediate figure is logged at level 2.
 //
-// Windows are measured in place from their level counts, which give the
-// very mean and deviation that the statistics of a cut-out of the window
-// give (see KpLevelHistogram); only the modified rule looks further into
-// the counts.
+// Windows are measured in place, summed in the order the statistics of a
+// cut-out of the window sum in, so that m and s are the very doubles
+// those statistics give; only the modified rule counts a window's levels.
+// Tiles and the whole page are measured from their level counts (see
+// KpLevelHistogram).
 
 #include "kpbitsperpixelconverter.h"
 
@@ -481,35 +482,141 @@ int64_t cumulativeAt(const HistogramShape& shape, int64_t level)
     return level >= 0 && level < LEVELS ? shape.cumulative[static_cast<std::size_t>(level)] : 0;
 }
 
+// The mean and deviation of a statistics window, as the statistics of a
+// cut-out of the window give them.
+struct WindowFigures {
+    double mean = 0.0;
+    double deviation = 0.0;
+};
+
+// Windows measured side by side: a single running sum waits on each of
+// its additions, so the sums of up to this many windows advance in
+// lockstep, each in its own accumulator.
+constexpr int LOCKSTEP_WINDOWS = 8;
+
+uint32_t sumOf(const uint8_t* topLeft, std::size_t stride, int32_t width, int32_t height)
+{
+    uint32_t sum = 0;
+    for (int32_t y = 0; y < height; ++y) {
+        const uint8_t* row = topLeft + static_cast<std::size_t>(y) * stride;
+        for (int32_t x = 0; x < width; ++x) {
+            sum += row[x];
+        }
+    }
+    return sum;
+}
+
+// The sum of (value - mean) * (value - mean) over each of WINDOWS windows
+// of one size, rows top to bottom, pixels left to right, one accumulator
+// per window: the order kpImageStatistics sums in. The term depends on
+// the level alone, so each window's terms are computed once per level.
+template <int WINDOWS>
+void addSquaredDeviations(const uint8_t* const* topLeft, std::size_t stride, int32_t width, int32_t height,
+                          const double* means, double* squares)
+{
+    double terms[WINDOWS][LEVELS];
+    for (int w = 0; w < WINDOWS; ++w) {
+        for (int v = 0; v < LEVELS; ++v) {
+            const double d = v - means[w];
+            terms[w][v] = d * d;
+        }
+    }
+    double sum[WINDOWS] = {};
+    for (int32_t y = 0; y < height; ++y) {
+        const std::size_t offset = static_cast<std::size_t>(y) * stride;
+        for (int32_t x = 0; x < width; ++x) {
+            const std::size_t at = offset + static_cast<std::size_t>(x);
+            for (int w = 0; w < WINDOWS; ++w) {
+                sum[w] += terms[w][topLeft[w][at]];
+            }
+        }
+    }
+    std::copy(sum, sum + WINDOWS, squares);
+}
+
+// The squared deviations of count windows of one size, in groups of 8,
+// 4, 2 and 1 windows side by side.
+void addSquaredDeviations(const uint8_t* const* topLeft, std::size_t stride, int32_t width, int32_t height,
+                          const double* means, double* squares, int count)
+{
+    for (int done = 0; done < count;) {
+        const int left = count - done;
+        if (left >= 8) {
+            addSquaredDeviations<8>(topLeft + done, stride, width, height, means + done, squares + done);
+            done += 8;
+        } else if (left >= 4) {
+            addSquaredDeviations<4>(topLeft + done, stride, width, height, means + done, squares + done);
+            done += 4;
+        } else if (left >= 2) {
+            addSquaredDeviations<2>(topLeft + done, stride, width, height, means + done, squares + done);
+            done += 2;
+        } else {
+            addSquaredDeviations<1>(topLeft + done, stride, width, height, means + done, squares + done);
+            done += 1;
+        }
+    }
+}
+
+// The figures of count (1 .. LOCKSTEP_WINDOWS) windows of one size.
+void measureAlikeWindows(const KpImage& image, const Rectangle* areas, int count, WindowFigures* figures)
+{
+    const std::size_t stride = static_cast<std::size_t>(image.kpGetBytesPerRow());
+    const uint8_t* topLeft[LOCKSTEP_WINDOWS];
+    double means[LOCKSTEP_WINDOWS];
+    double squares[LOCKSTEP_WINDOWS];
+    const int32_t width = areas[0].width;
+    const int32_t height = areas[0].height;
+    const double n = static_cast<double>(areas[0].pixels());
+    for (int i = 0; i < count; ++i) {
+        topLeft[i] = image.kpGetData() + static_cast<std::size_t>(areas[i].y) * stride + static_cast<std::size_t>(areas[i].x);
+        means[i] = static_cast<double>(sumOf(topLeft[i], stride, width, height)) / n;
+    }
+    addSquaredDeviations(topLeft, stride, width, height, means, squares, count);
+    for (int i = 0; i < count; ++i) {
+        const double variance = n > 1 ? squares[i] / (n - 1) : 0.0;
+        figures[i] = {means[i], std::sqrt(variance)};
+    }
+}
+
+// The figures of the windows of a row of tiles, measured in place. The
+// windows of a row have one height, and all but the last one or two one
+// width; runs of equal width go side by side.
+std::vector<WindowFigures> measureWindowRow(const KpImage& image, const Layout& layout, int32_t ty)
+{
+    std::vector<Rectangle> areas;
+    for (int32_t tx = 0; tx < layout.tilesX; ++tx) {
+        areas.push_back(layout.windowAt(tx, ty));
+    }
+    std::vector<WindowFigures> figures(areas.size());
+    for (std::size_t start = 0; start < areas.size();) {
+        std::size_t end = start + 1;
+        while (end < areas.size() && end - start < LOCKSTEP_WINDOWS && areas[end].width == areas[start].width) {
+            ++end;
+        }
+        measureAlikeWindows(image, areas.data() + start, static_cast<int>(end - start), figures.data() + start);
+        start = end;
+    }
+    return figures;
+}
+
 // One window of the third pass.
 struct Window {
-    KpLevelHistogram counts; // in the tile's polarity
+    KpLevelHistogram counts; // in the tile's polarity, for the modified rule
     double m;                // floor of the mean, in the tile's polarity
     double s;
     int64_t n;
 };
 
-Window measureWindow(const KpImage& image, const Rectangle& area, bool inverted)
+Window windowOf(const KpImage& image, const Rectangle& area, const WindowFigures& figures, bool inverted, bool counted)
 {
-    Window window{countsOf(image, area), 0.0, 0.0, area.pixels()};
-    uint8_t levels[LEVELS];
-    uint64_t counts[LEVELS];
-    const std::size_t occupied = window.counts.kpOccupiedLevels(0, levels, counts);
-    uint64_t sum = 0;
-    for (std::size_t i = 0; i < occupied; ++i) {
-        sum += levels[i] * counts[i];
-    }
-    const double pixels = static_cast<double>(window.n);
-    const double mean = static_cast<double>(sum) / pixels;
-    const double squares = KpLevelHistogram::kpPowerSums<2>(levels, counts, occupied, mean).squares;
-    window.m = std::floor(mean);
-    window.s = squares == 0.0 ? 0.0 : std::sqrt(squares / (pixels - 1));
-    if (inverted) {
-        KpLevelHistogram flipped;
+    Window window{KpLevelHistogram(), std::floor(figures.mean), figures.deviation, area.pixels()};
+    if (counted) {
+        const KpLevelHistogram counts = countsOf(image, area);
         for (int v = 0; v < LEVELS; ++v) {
-            flipped.kpSet(WHITE - v, window.counts.kpAt(v));
+            window.counts.kpSet(inverted ? WHITE - v : v, counts.kpAt(v));
         }
-        window.counts = flipped;
+    }
+    if (inverted) {
         window.m = WHITE - window.m;
     }
     return window;
@@ -580,10 +687,12 @@ std::vector<int32_t> tileThresholds(KpLogger* logger, const KpImage& image, cons
     std::vector<int32_t> thresholds(layout.tiles());
     std::size_t index = 0;
     for (int32_t ty = 0; ty < layout.tilesY; ++ty) {
+        const std::vector<WindowFigures> figures = measureWindowRow(image, layout, ty);
         for (int32_t tx = 0; tx < layout.tilesX; ++tx, ++index) {
             const bool inverted = page.inverted[index] != 0;
             const PixelClass& pixels = page.classOf(index);
-            Window window = measureWindow(image, layout.windowAt(tx, ty), inverted);
+            Window window = windowOf(image, layout.windowAt(tx, ty), figures[static_cast<std::size_t>(tx)], inverted,
+                                     method == MODIFIED_NIBLACK);
             const int64_t background = truncated(pixels.mean - BACKGROUND_DEVIATIONS * pixels.adjustedDeviation);
             int64_t threshold = plainThreshold(method, k, window.m, window.s, page);
             if (method == MODIFIED_NIBLACK) {

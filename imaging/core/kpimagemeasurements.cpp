@@ -11,6 +11,7 @@
 #include <cmath>
 #include <limits>
 #include <new>
+#include <vector>
 
 namespace {
 
@@ -96,14 +97,99 @@ KpLevelHistogram channelHistogram(const KpImage& image, int channel)
                                            image.kpGetWidth(), image.kpGetHeight(), image.kpGetChannels());
 }
 
-void setChannelFigures(KpImageStatistics& statistics, int channel, const KpLevelHistogram& histogram)
+// The sums S2, S3 and S4 of the second, third and fourth powers of the
+// deviations d = value - mean of one channel.
+struct PowerSums {
+    double squares = 0.0;
+    double cubes = 0.0;
+    double fourthPowers = 0.0;
+};
+
+// The terms a pixel of each level adds to the sums of its channel, with
+// d = level - mean: d * d, d * d * d and d * d * d * d, each evaluated
+// left to right, so (d * d) * d and ((d * d) * d) * d. A term depends on
+// the level alone, so it is computed once per level, as the same double
+// the pixel's own evaluation gives.
+struct PowerTerms {
+    std::array<double, KpLevelHistogram::KP_LEVELS> square;
+    std::array<double, KpLevelHistogram::KP_LEVELS> cube;
+    std::array<double, KpLevelHistogram::KP_LEVELS> fourthPower;
+
+    explicit PowerTerms(double mean)
+    {
+        for (std::size_t level = 0; level < square.size(); ++level) {
+            const double d = static_cast<double>(level) - mean;
+            square[level] = d * d;
+            cube[level] = d * d * d;
+            fourthPower[level] = d * d * d * d;
+        }
+    }
+
+    void add(uint8_t level, PowerSums& sums) const
+    {
+        sums.squares += square[level];
+        sums.cubes += cube[level];
+        sums.fourthPowers += fourthPower[level];
+    }
+};
+
+// Adds the terms of a row of width pixels of CHANNELS interleaved bytes,
+// left to right, each channel into its own sums.
+template <int CHANNELS>
+void addRowPowers(const uint8_t* row, int32_t width, const std::vector<PowerTerms>& terms, PowerSums* sums)
+{
+    // Running sums held in locals stay in registers.
+    PowerSums running[CHANNELS];
+    std::copy(sums, sums + CHANNELS, running);
+    for (int32_t x = 0; x < width; ++x) {
+        const uint8_t* pixel = row + static_cast<std::size_t>(x) * CHANNELS;
+        for (int channel = 0; channel < CHANNELS; ++channel) {
+            terms[static_cast<std::size_t>(channel)].add(pixel[channel], running[channel]);
+        }
+    }
+    std::copy(running, running + CHANNELS, sums);
+}
+
+// The 0/255 values of the width pixels of a 1-bit row.
+void expandBinaryRow(const uint8_t* bits, int32_t width, std::vector<uint8_t>& values)
+{
+    for (int32_t x = 0; x < width; ++x) {
+        values[static_cast<std::size_t>(x)] = (bits[x / 8] & (0x80 >> (x % 8))) != 0 ? WHITE : 0;
+    }
+}
+
+// The power sums of every channel, pixel by pixel: rows top to bottom,
+// pixels left to right, one accumulator per sum and channel. The order
+// matters: the cubes of a symmetric spread cancel, and another order of
+// the same additions can round to quite a different skewness.
+std::vector<PowerSums> powerSums(const KpImage& image, const std::vector<PowerTerms>& terms)
+{
+    std::vector<PowerSums> sums(terms.size());
+    const int32_t width = image.kpGetWidth();
+    std::vector<uint8_t> values(image.kpGetDepth() == 1 ? static_cast<std::size_t>(width) : 0);
+    for (int32_t y = 0; y < image.kpGetHeight(); ++y) {
+        const uint8_t* row = rowOf(image, y);
+        if (image.kpGetDepth() == 1) {
+            expandBinaryRow(row, width, values);
+            addRowPowers<1>(values.data(), width, terms, sums.data());
+        } else if (image.kpGetDepth() == 8) {
+            addRowPowers<1>(row, width, terms, sums.data());
+        } else {
+            addRowPowers<3>(row, width, terms, sums.data());
+        }
+    }
+    return sums;
+}
+
+// The mean is the exact integer sum over N and the median is read from the
+// level counts: both are what summing and sorting the values give.
+void setChannelFigures(KpImageStatistics& statistics, int channel, const KpLevelHistogram& histogram,
+                       const PowerSums& sums)
 {
     const double n = static_cast<double>(histogram.kpCount());
-    const double mean = histogram.kpMean();
-    const KpLevelHistogram::KpDeviationSums sums = histogram.kpDeviationSums(mean);
     const double variance = n > 1 ? sums.squares / (n - 1) : 0.0;
     const double deviation = std::sqrt(variance);
-    statistics.mean[channel] = mean;
+    statistics.mean[channel] = histogram.kpMean();
     statistics.median[channel] = histogram.kpMedian();
     statistics.standardDeviation[channel] = deviation;
     statistics.skewness[channel] = (sums.cubes / n) / (deviation * variance);
@@ -349,10 +435,18 @@ KpImageStatistics KpImage::kpImageStatistics() const
     if (!isSupportedDepth(head.depth)) {
         KP_THROW(KP_UNSUPPORTED_DEPTH, "<KpImage::kpImageStatistics()> only supports 1, 8, and 24 bits");
     }
-    KpImageStatistics statistics;
     const int channels = head.depth == 24 ? 3 : 1;
+    std::vector<KpLevelHistogram> histograms;
+    std::vector<PowerTerms> terms;
     for (int channel = 0; channel < channels; ++channel) {
-        setChannelFigures(statistics, channel, channelHistogram(*this, channel));
+        histograms.push_back(channelHistogram(*this, channel));
+        terms.emplace_back(histograms.back().kpMean());
+    }
+    const std::vector<PowerSums> sums = powerSums(*this, terms);
+    KpImageStatistics statistics;
+    for (int channel = 0; channel < channels; ++channel) {
+        const std::size_t c = static_cast<std::size_t>(channel);
+        setChannelFigures(statistics, channel, histograms[c], sums[c]);
     }
     if (channels == 1) {
         copyChannelZero(statistics);

@@ -126,11 +126,3 @@ double KpLevelHistogram::kpSampleDeviation(double centre, int firstLevel) const
     const double squares = kpSquaredDeviations(centre, firstLevel);
     return squares == 0.0 ? 0.0 : std::sqrt(squares / static_cast<double>(kpCount(firstLevel) - 1));
 }
-
-KpLevelHistogram::KpDeviationSums KpLevelHistogram::kpDeviationSums(double centre) const
-{
-    uint8_t levels[KP_LEVELS];
-    uint64_t levelCounts[KP_LEVELS];
-    const std::size_t n = kpOccupiedLevels(0, levels, levelCounts);
-    return kpPowerSums<4>(levels, levelCounts, n, centre);
-}

@@ -11,10 +11,10 @@
 //
 // The sums of powers of deviations are taken level by level, occupied
 // levels ascending, each adding count x deviation^p, all by the one
-// routine kpPowerSums. Every statistic of the library is computed this
-// way, so a figure does not depend on the order in which the pixels are
-// read, nor on how they were counted: a window measured in place gives
-// the very double that the statistics of its cut-out give.
+// routine kpPowerSums, so they do not depend on the order in which the
+// values were read or counted. The adaptive thresholding measures its
+// tiles and its whole page this way; the image statistics instead sum
+// pixel by pixel.
 class KpLevelHistogram {
 public:
     static constexpr int KP_LEVELS = 256;
@@ -46,36 +46,31 @@ public:
     // firstLevel..255: sqrt(squared deviations / (count - 1)), 0 when the
     // squared deviations sum to 0 (one value or none).
     double kpSampleDeviation(double centre, int firstLevel = 0) const;
-    // The sums of the second, third and fourth powers of (level - centre)
-    // over all values.
+    // The sums of the second and third powers of (level - centre).
     struct KpDeviationSums {
         double squares = 0.0;
         double cubes = 0.0;
-        double fourthPowers = 0.0;
     };
-    KpDeviationSums kpDeviationSums(double centre) const;
 
     // The occupied levels from firstLevel up, ascending, into levels and
     // their counts into levelCounts (room for 256 each); returns how many.
     std::size_t kpOccupiedLevels(int firstLevel, uint8_t* levels, uint64_t* levelCounts) const;
 
-    // The sums of the powers 2 .. HIGHEST_POWER of (level - centre) over n
-    // occupied levels given in ascending order with their counts (powers
-    // above HIGHEST_POWER stay 0).
+    // The sums of the powers 2 .. HIGHEST_POWER (2 or 3) of (level - centre)
+    // over n occupied levels given in ascending order with their counts
+    // (the cubes stay 0 for HIGHEST_POWER 2).
     template <int HIGHEST_POWER, typename Count>
     static KpDeviationSums kpPowerSums(const uint8_t* levels, const Count* levelCounts, std::size_t n, double centre)
     {
+        static_assert(HIGHEST_POWER == 2 || HIGHEST_POWER == 3, "squares, or squares and cubes");
         KpDeviationSums sums;
         for (std::size_t i = 0; i < n; ++i) {
             const double d = levels[i] - centre;
             const double square = d * d;
             const double count = static_cast<double>(levelCounts[i]);
             sums.squares += count * square;
-            if (HIGHEST_POWER >= 3) {
+            if (HIGHEST_POWER == 3) {
                 sums.cubes += count * (square * d);
-            }
-            if (HIGHEST_POWER >= 4) {
-                sums.fourthPowers += count * (square * square);
             }
         }
         return sums;
