@@ -82,8 +82,11 @@ void writePair(KpBlockWriter& writer, int32_t row, int32_t col)
 // ---------------------------------------------------------------------
 // Construction
 
-KpEdgeLinker::KpEdgeLinker(KpImage edgeImage)
-    : image(std::move(edgeImage)), rows(0), cols(0), stopCode(0), continueCode(1), junctionCode(2)
+KpEdgeLinker::KpEdgeLinker(KpImage edgeImage) : KpEdgeLinker(std::move(edgeImage), Diagnostics::Write) {}
+
+KpEdgeLinker::KpEdgeLinker(KpImage edgeImage, Diagnostics diagnostics)
+    : image(std::move(edgeImage)), rows(0), cols(0), stopCode(0), continueCode(1), junctionCode(2),
+      writesDiagnostics(diagnostics == Diagnostics::Write)
 {
     prepareImage();
 }
@@ -92,25 +95,32 @@ KpEdgeLinker::~KpEdgeLinker() = default;
 
 void KpEdgeLinker::prepareImage()
 {
-    image.kpSaveImage("ori.png");
+    saveDiagnosticImage("ori.png");
     if (image.kpGetDepth() != 1) {
         if (image.kpGetDepth() == 24) {
             image = KpBitsPerPixelConverter::kpDownscaleColor2Gray_average(image);
         }
         image = KpBitsPerPixelConverter::kpDownscaleGray2Binary_global(image, 127);
-        image.kpSaveImage("bin.png");
+        saveDiagnosticImage("bin.png");
         image = KpSkeleton::kpSkeletonize(image);
     }
     rows = image.kpGetHeight();
     cols = image.kpGetWidth();
-    image.kpSaveImage("tmp.bmp");
+    saveDiagnosticImage("tmp.bmp");
     pixelLabels.loadFromImage(image.kpReverseImage(), 255);
     dumpLabels("test.txt");
 }
 
+void KpEdgeLinker::saveDiagnosticImage(const char* fileName)
+{
+    if (writesDiagnostics) {
+        image.kpSaveImage(fileName);
+    }
+}
+
 void KpEdgeLinker::dumpLabels(const char* fileName) const
 {
-    if (pixelLabels.writeText(fileName) == 0) {
+    if (writesDiagnostics && pixelLabels.writeText(fileName) == 0) {
         std::fprintf(stderr, "KpEdgeLinker: warning: could not write the diagnostic file %s\n", fileName);
     }
 }

@@ -122,6 +122,35 @@ TEST_F(EdgeLinkerTest, EmptyImageIsRefused)
     EXPECT_THROW(KpEdgeLinker linker{KpImage()}, KpException);
 }
 
+// Without diagnostic files the linker does the same work: same matrix,
+// edge lists and polylines, and nothing in the working folder.
+TEST_F(EdgeLinkerTest, SkippingDiagnosticsWritesNothingAndChangesNothing)
+{
+    struct Case { const char* name; KpImage image; };
+    KpImage plus = grayFromPicture({"...#...", "...#...", "...#...", "#######", "...#...", "...#...", "...#..."});
+    const Case cases[] = {
+        {"gray plus", plus},
+        {"binary ring", binaryFromPicture({"......", ".####.", ".#..#.", ".#..#.", ".####.", "......"})},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        testsupport::ScopedWorkingDir quiet;
+        KpEdgeLinker skipping(c.image, KpEdgeLinker::Diagnostics::Skip);
+        const std::vector<std::string> prepared = labelsOf(skipping);
+        const std::vector<PointList> lines = skipping.extractLines(2.0);
+        EXPECT_TRUE(testsupport::runCommand("ls -A '" + quiet.path() + "'").empty()) << "files were written";
+
+        testsupport::ScopedWorkingDir dumps;
+        KpEdgeLinker writing(c.image);
+        EXPECT_EQ(labelsOf(writing), prepared);
+        EXPECT_EQ(textOf(writing.extractLines(2.0)), textOf(lines));
+        EXPECT_EQ(textOf(writing.getEdgeLists()), textOf(skipping.getEdgeLists()));
+        EXPECT_FALSE(lines.empty());
+        EXPECT_TRUE(fileExists("ne.txt"));
+    }
+    EXPECT_THROW(KpEdgeLinker(KpImage(), KpEdgeLinker::Diagnostics::Skip), KpException) << "empty image";
+}
+
 TEST_F(EdgeLinkerTest, DumpThatCannotBeWrittenIsReportedAndWorkGoesOn)
 {
     ASSERT_EQ(mkdir("test.txt", 0755), 0); // a folder in the dump's place
