@@ -1,9 +1,9 @@
 #include "kpedgelinker.h"
 
 #include "kpbitsperpixelconverter.h"
-#include "kpblockwriter.h"
 #include "kpchord.h"
 #include "kpfarthestpoint.h"
+#include "kplinefile.h"
 #include "kppointlists.h"
 #include "kpskeleton.h"
 
@@ -28,9 +28,6 @@ const int32_t JUNCTION_CROSSINGS = 5;
 
 // The pixelLabels value of a stroke pixel not yet traced.
 const int32_t UNTRACED = 1;
-
-// Padding pair of the line file after a polyline's vertices.
-const int32_t PADDING = -2;
 
 // The largest of a series of values offered in order, and the index of
 // its first occurrence; 0 at index 0 when no value is positive.
@@ -64,17 +61,6 @@ void visitNeighbours(const IntMat& labels, int32_t rows, int32_t cols, int32_t r
 int64_t rasterKey(const point& p, int32_t cols)
 {
     return (static_cast<int64_t>(p.row) - 1) * cols + p.col;
-}
-
-// Writes "row,col," as two "%d," texts.
-void writePair(KpBlockWriter& writer, int32_t row, int32_t col)
-{
-    char* out = writer.room(2 * KpBlockWriter::MAX_DECIMAL_CHARS + 2);
-    out = KpBlockWriter::formatDecimal(out, row);
-    *out++ = ',';
-    out = KpBlockWriter::formatDecimal(out, col);
-    *out++ = ',';
-    writer.advance(out);
 }
 
 } // namespace
@@ -428,22 +414,5 @@ double KpEdgeLinker::maxValue(const std::vector<double>& values, double& maximum
 
 int32_t KpEdgeLinker::writeLines(std::string fileName) const
 {
-    std::size_t width = 0;
-    for (const PointList& polyline : segmentLists) {
-        width = std::max(width, polyline.size());
-    }
-    const bool written = KpBlockWriter::writeTextFile(fileName, [this, width](KpBlockWriter& writer) {
-        for (const PointList& polyline : segmentLists) {
-            for (const point& vertex : polyline) {
-                writePair(writer, vertex.row, vertex.col);
-            }
-            for (std::size_t i = polyline.size(); i < width; ++i) {
-                writePair(writer, PADDING, PADDING);
-            }
-            char* out = writer.room(1);
-            *out = '\n';
-            writer.advance(out + 1);
-        }
-    });
-    return written ? 1 : 0;
+    return KpLineFile::write(fileName, segmentLists) ? 1 : 0;
 }
