@@ -1,6 +1,7 @@
 #include "kppointlists.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <utility>
@@ -59,6 +60,23 @@ void removeDuplicates(std::vector<PointList>& lists)
         }
     }
     lists.resize(next);
+}
+
+double pathLength(const PointList& list)
+{
+    double length = 0.0;
+    for (std::size_t i = 1; i < list.size(); ++i) {
+        length += std::hypot(static_cast<double>(list[i].row) - list[i - 1].row,
+                             static_cast<double>(list[i].col) - list[i - 1].col);
+    }
+    return length;
+}
+
+void removeShorterThan(std::vector<PointList>& lists, double minLength)
+{
+    lists.erase(std::remove_if(lists.begin(), lists.end(),
+                               [minLength](const PointList& list) { return pathLength(list) < minLength; }),
+                lists.end());
 }
 
 } // namespace kppointlists

@@ -15,6 +15,14 @@ namespace kppointlists {
 // number of lists.
 void removeDuplicates(std::vector<PointList>& lists);
 
+// The length of the path through the points in order: the sum of the
+// straight distances between neighbours, in pixels.
+double pathLength(const PointList& list);
+
+// Drops, keeping the order of the others, every list whose path is
+// shorter than minLength pixels.
+void removeShorterThan(std::vector<PointList>& lists, double minLength);
+
 } // namespace kppointlists
 
 #endif

@@ -293,6 +293,30 @@ INSTANTIATE_TEST_SUITE_P(Lists, DuplicateTest,
                                            DuplicateCase{"NoList", {}, {}}),
                          [](const ::testing::TestParamInfo<DuplicateCase>& info) { return std::string(info.param.name); });
 
+// Lengths along the path: a diagonal step counts sqrt(2), a closed list
+// its whole ring; a list exactly at the minimum is kept.
+TEST(LengthFilter, DropsListsShorterThanTheMinimumAndKeepsTheOrder)
+{
+    const PointList diagonal{{0, 0}, {3, 4}};                  // 5
+    const PointList bent{{0, 0}, {0, 3}, {4, 3}};              // 7
+    const PointList ring{{0, 0}, {0, 2}, {2, 2}, {0, 0}};      // 4 + sqrt(8)
+    const PointList dot{{5, 5}};                               // 0
+    EXPECT_DOUBLE_EQ(kppointlists::pathLength(ring), 4.0 + std::sqrt(8.0));
+    struct Case { double minLength; std::vector<PointList> kept; };
+    const Case cases[] = {
+        {0.0, {diagonal, bent, ring, dot}},
+        {5.0, {diagonal, bent, ring}},
+        {6.9, {bent}},
+        {7.0, {bent}},
+        {7.5, {}},
+    };
+    for (const Case& c : cases) {
+        std::vector<PointList> lists{diagonal, bent, ring, dot};
+        kppointlists::removeShorterThan(lists, c.minLength);
+        EXPECT_EQ(textOf(lists), textOf(c.kept)) << c.minLength;
+    }
+}
+
 // --- Fitting -------------------------------------------------------------------
 
 struct FitCase {
