@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstddef>
 #include <cstdint>
 #include <utility>
@@ -77,6 +78,32 @@ void removeShorterThan(std::vector<PointList>& lists, double minLength)
     lists.erase(std::remove_if(lists.begin(), lists.end(),
                                [minLength](const PointList& list) { return pathLength(list) < minLength; }),
                 lists.end());
+}
+
+PointList segmentPixels(point a, const point& b)
+{
+    const int64_t dx = std::abs(static_cast<int64_t>(b.col) - a.col);
+    const int64_t dy = -std::abs(static_cast<int64_t>(b.row) - a.row);
+    const int32_t stepX = a.col < b.col ? 1 : -1;
+    const int32_t stepY = a.row < b.row ? 1 : -1;
+    PointList pixels;
+    pixels.reserve(static_cast<std::size_t>(std::max(dx, -dy)) + 1);
+    int64_t error = dx + dy;
+    for (;;) {
+        pixels.push_back(a);
+        if (a == b) {
+            return pixels;
+        }
+        const int64_t doubled = 2 * error;
+        if (doubled >= dy) {
+            error += dy;
+            a.col += stepX;
+        }
+        if (doubled <= dx) {
+            error += dx;
+            a.row += stepY;
+        }
+    }
 }
 
 } // namespace kppointlists

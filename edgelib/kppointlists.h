@@ -23,6 +23,10 @@ double pathLength(const PointList& list);
 // shorter than minLength pixels.
 void removeShorterThan(std::vector<PointList>& lists, double minLength);
 
+// The pixels of the 8-connected straight line from a to b, both ends
+// included, in walking order (Bresenham's walk).
+PointList segmentPixels(point a, const point& b);
+
 } // namespace kppointlists
 
 #endif

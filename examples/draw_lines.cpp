@@ -4,35 +4,18 @@
 //   dovoda_draw_lines photo.png photo.png_output_line.txt lines.png
 #include "kpimage.h"
 #include "kplinefile.h"
+#include "kppointlists.h"
 
-#include <cstdlib>
 #include <iostream>
 
 namespace {
 
-// Sets the pixels of the straight segment from a to b (Bresenham's walk).
-void drawSegment(KpImage& image, point a, point b)
+// Sets the pixels of the straight segment from a to b.
+void drawSegment(KpImage& image, const point& a, const point& b)
 {
-    const int dx = std::abs(b.col - a.col);
-    const int dy = -std::abs(b.row - a.row);
-    const int stepX = a.col < b.col ? 1 : -1;
-    const int stepY = a.row < b.row ? 1 : -1;
-    int error = dx + dy;
-    for (;;) {
-        if (image.kpIsInside(a.col, a.row)) {
-            image.kpSetPixel(a.col, a.row, 0);
-        }
-        if (a.col == b.col && a.row == b.row) {
-            return;
-        }
-        const int doubled = 2 * error;
-        if (doubled >= dy) {
-            error += dy;
-            a.col += stepX;
-        }
-        if (doubled <= dx) {
-            error += dx;
-            a.row += stepY;
+    for (const point& p : kppointlists::segmentPixels(a, b)) {
+        if (image.kpIsInside(p.col, p.row)) {
+            image.kpSetPixel(p.col, p.row, 0);
         }
     }
 }

@@ -317,6 +317,24 @@ TEST(LengthFilter, DropsListsShorterThanTheMinimumAndKeepsTheOrder)
     }
 }
 
+// Segments walk 8-connected from end to end, in either direction; the
+// steps along the minor axis are spread evenly.
+TEST(SegmentPixels, WalkEightConnectedFromEndToEnd)
+{
+    struct Case { const char* name; point a, b; std::string pixels; };
+    const Case cases[] = {
+        {"single point", {3, 4}, {3, 4}, "(3,4)\n"},
+        {"row", {2, 1}, {2, 4}, "(2,1)(2,2)(2,3)(2,4)\n"},
+        {"column upwards", {3, 0}, {0, 0}, "(3,0)(2,0)(1,0)(0,0)\n"},
+        {"diagonal", {0, 0}, {2, 2}, "(0,0)(1,1)(2,2)\n"},
+        {"shallow", {0, 0}, {1, 4}, "(0,0)(0,1)(1,2)(1,3)(1,4)\n"},
+        {"steep backwards", {4, 1}, {0, 0}, "(4,1)(3,1)(2,0)(1,0)(0,0)\n"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(textOf({kppointlists::segmentPixels(c.a, c.b)}), c.pixels) << c.name;
+    }
+}
+
 // --- Fitting -------------------------------------------------------------------
 
 struct FitCase {
