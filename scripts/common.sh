@@ -1,8 +1,8 @@
 # Helpers shared by the project's scripts: messages, package installation
 # and the CMake build.
 
-BUILD_PACKAGES=(cmake g++ make pkg-config libpng-dev zlib1g-dev)
-TEST_PACKAGES=(libgtest-dev imagemagick clang libclang-rt-14-dev)
+BUILD_PACKAGES=(cmake g++ make pkg-config libpng-dev zlib1g-dev libcli11-dev)
+TEST_PACKAGES=(libgtest-dev imagemagick clang libclang-rt-14-dev librsvg2-bin python3-ezdxf)
 
 step() {
   printf '\n==> %s\n' "$*"
