@@ -11,6 +11,8 @@ namespace {
 const int EXIT_BAD_USAGE = 2;
 const char* const DEFAULT_FORMAT = "svg";
 const char* const DEFAULT_PRESET = "default";
+const char* const GRAY_AVERAGE = "average";
+const char* const GRAY_LIGHTNESS = "lightness";
 
 const char* const DESCRIPTION =
     "Finds the edges of images and writes them as vector lines (SVG, DXF, JSON or the line-file text of "
@@ -101,7 +103,8 @@ int LinesOptions::parse(int argc, char** argv, LinesOptions& options)
     std::string preset = DEFAULT_PRESET;
     std::string shard;
     float sigma = 0.0f, highFraction = 0.0f, lowRatio = 0.0f;
-    double tolerance = 0.0, minLength = 0.0;
+    double tolerance = 0.0, minLength = 0.0, minStrength = 0.0;
+    std::string gray;
     std::vector<std::string> formats;
     options.jobs = availableCores();
 
@@ -131,6 +134,16 @@ int LinesOptions::parse(int argc, char** argv, LinesOptions& options)
     CLI::Option* minLengthOption =
         app.add_option("--min-length", minLength, "drop polylines shorter than this many pixels (preset's value)")
             ->check(CLI::NonNegativeNumber);
+    CLI::Option* minStrengthOption =
+        app.add_option("--min-strength", minStrength,
+                       "drop polylines whose length times mean gradient (gray levels per pixel) is below this "
+                       "(preset's value)")
+            ->check(CLI::NonNegativeNumber);
+    CLI::Option* grayOption =
+        app.add_option("--gray", gray,
+                       "how colour is made gray: average (of the channels) or lightness (luminance brightened "
+                       "with gamma 2.2; preset's choice)")
+            ->check(CLI::IsMember({GRAY_AVERAGE, GRAY_LIGHTNESS}));
     app.add_option("-j,--jobs", options.jobs, "images processed side by side (default: every core)")
         ->check(CLI::PositiveNumber);
     app.add_option("--shard", shard, "K/N: only the K-th of N slices of the inputs (K from 1 to N)")
@@ -164,6 +177,12 @@ int LinesOptions::parse(int argc, char** argv, LinesOptions& options)
     }
     if (*minLengthOption) {
         options.settings.minLength = minLength;
+    }
+    if (*minStrengthOption) {
+        options.settings.minStrength = minStrength;
+    }
+    if (*grayOption) {
+        options.settings.lightness = gray == GRAY_LIGHTNESS;
     }
     options.formats = orderedFormats(formats.empty() ? std::vector<std::string>{DEFAULT_FORMAT} : formats);
     return -1;

@@ -427,6 +427,8 @@ TEST_F(LinesProgramTest, ExitStatusTellsHowTheRunWent)
         {"shard without count", "--shard 1 pic.png", 2, "dovoda-lines: --shard"},
         {"fraction above one", "--high-fraction 1.5 pic.png", 2, "dovoda-lines: "},
         {"negative length", "--min-length -3 pic.png", 2, "dovoda-lines: "},
+        {"unknown gray", "--gray green pic.png", 2, "dovoda-lines: "},
+        {"overrides taken", "-q --preset clean --gray average --min-strength 0 --sigma 1 pic.png", 0, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
