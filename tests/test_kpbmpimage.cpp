@@ -5,7 +5,6 @@
 #include "testsupport.h"
 
 #include <csignal>
-#include <cstdlib>
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <string>
@@ -17,6 +16,8 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 using testsupport::expectFailure;
+using testsupport::grayOfBinary;
+using testsupport::pixelsOf;
 
 const char* const PEER = "/usr/bin/convert";
 const char* const UNKNOWN_FORMAT = "<KpBMPImage::kpLoadImage()> Unknown File Format";
@@ -112,31 +113,9 @@ void appendColour(Bytes& pixels, uint32_t colour)
     pixels.insert(pixels.end(), {uint8_t(colour >> 16), uint8_t(colour >> 8), uint8_t(colour)});
 }
 
-Bytes pixelsOf(const KpImage& image)
-{
-    return Bytes(image.kpGetData(), image.kpGetData() + image.kpGetImageSize());
-}
-
-// One byte per pixel, 0 or 255, of a 1-bit image.
-Bytes grayOfBinary(const KpImage& image)
-{
-    Bytes gray;
-    for (int y = 0; y < image.kpGetHeight(); ++y) {
-        for (int x = 0; x < image.kpGetWidth(); ++x) {
-            gray.push_back(image.kpGetPixelScale(x, y));
-        }
-    }
-    return gray;
-}
-
 Bytes savedToMemory(KpImage& image)
 {
-    unsigned char* block = nullptr;
-    int size = 0;
-    codec()->kpSaveImageToMem(image, &block, &size);
-    Bytes bytes(block, block + size);
-    std::free(block);
-    return bytes;
+    return testsupport::savedToMemory(*codec(), image);
 }
 
 uint32_t fieldOf(const Bytes& file, std::size_t offset, int bytes)

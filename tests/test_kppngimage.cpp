@@ -58,11 +58,6 @@ std::vector<std::string> filesOf(const std::string& dir, const std::string& suff
     return names;
 }
 
-int openFileCount()
-{
-    return static_cast<int>(filesOf("/proc/self/fd", "").size());
-}
-
 std::string bytesOf(const KpImage& image)
 {
     return std::string(reinterpret_cast<const char*>(image.kpGetData()), image.kpGetImageSize());
@@ -247,7 +242,7 @@ TEST_F(PngSuite, ResolutionComesFromThePhysChunkInMetresOnly)
 
 TEST_F(PngSuite, CorruptedFilesAreRefusedWithAnException)
 {
-    const int openBefore = openFileCount();
+    const int openBefore = testsupport::openFileCount();
     int refused = 0;
     for (const std::string& name : filesOf(dir, ".png")) {
         if (name[0] != 'x') {
@@ -259,7 +254,7 @@ TEST_F(PngSuite, CorruptedFilesAreRefusedWithAnException)
         ++refused;
     }
     EXPECT_GT(refused, 10);
-    EXPECT_EQ(openFileCount(), openBefore);
+    EXPECT_EQ(testsupport::openFileCount(), openBefore);
 }
 
 // A PNG chunk: length, type, data and CRC.
@@ -340,7 +335,7 @@ TEST(PngHostileInput, EveryTruncationIsRefused)
     const std::string whole = dir + "/whole.png";
     image.kpSaveImage(whole.c_str());
     const std::string bytes = fileBytes(whole);
-    const int openBefore = openFileCount();
+    const int openBefore = testsupport::openFileCount();
     const std::string path = dir + "/cut.png";
     // The last 12 bytes are the end chunk, which the codec does not read.
     for (std::size_t length = 0; length + 12 < bytes.size(); ++length) {
@@ -350,7 +345,7 @@ TEST(PngHostileInput, EveryTruncationIsRefused)
             EXPECT_NE(failureOf([&] { png()->kpLoadImage(path.c_str()); }).code, 0) << length;
         }
     }
-    EXPECT_EQ(openFileCount(), openBefore);
+    EXPECT_EQ(testsupport::openFileCount(), openBefore);
     EXPECT_EQ(testsupport::pictureOf(loadBuffer(bytes)), testsupport::pictureOf(image));
 }
 

@@ -3,11 +3,14 @@
 #include "kpexception.h"
 #include "kpimagefactory.h"
 #include "kplogger.h"
+#include "kpmemoryfile.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <dirent.h>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -186,6 +189,144 @@ std::vector<ListedCodec> listedCodecs()
         at = lineEnd;
     }
     return codecs;
+}
+
+std::vector<uint8_t> fileBytes(const std::string& header, const std::vector<uint8_t>& data)
+{
+    std::vector<uint8_t> file(header.begin(), header.end());
+    file.insert(file.end(), data.begin(), data.end());
+    return file;
+}
+
+std::vector<uint8_t> pixelsOf(const KpImage& image)
+{
+    return std::vector<uint8_t>(image.kpGetData(), image.kpGetData() + image.kpGetImageSize());
+}
+
+namespace {
+
+// The bytes in a file of this process's own temporary folder.
+std::string writeTemporaryFile(const std::vector<uint8_t>& file)
+{
+    static const std::string path = makeTempDir() + "/image";
+    writeFileBytes(path, file);
+    return path;
+}
+
+KpImage loadFromBuffer(KpBaseImage& codec, std::vector<uint8_t> file)
+{
+    return codec.kpLoadImage(file.data(), static_cast<int>(file.size()));
+}
+
+} // namespace
+
+KpImage loadFromBufferAndFile(KpBaseImage& codec, const std::vector<uint8_t>& file)
+{
+    KpImage fromBuffer = loadFromBuffer(codec, file);
+    const KpImage fromFile = codec.kpLoadImage(writeTemporaryFile(file).c_str());
+    EXPECT_EQ(fromFile.kpGetWidth(), fromBuffer.kpGetWidth());
+    EXPECT_EQ(fromFile.kpGetHeight(), fromBuffer.kpGetHeight());
+    EXPECT_EQ(fromFile.kpGetDepth(), fromBuffer.kpGetDepth());
+    EXPECT_EQ(pixelsOf(fromFile), pixelsOf(fromBuffer));
+    return fromBuffer;
+}
+
+void expectLoadFailure(KpBaseImage& codec, const std::vector<uint8_t>& file, int code, const std::string& text)
+{
+    expectFailure([&] { loadFromBuffer(codec, file); }, code, text);
+    const std::string path = writeTemporaryFile(file);
+    expectFailure([&] { codec.kpLoadImage(path.c_str()); }, code, text);
+}
+
+std::vector<uint8_t> grayOfBinary(const KpImage& image)
+{
+    std::vector<uint8_t> gray;
+    for (int y = 0; y < image.kpGetHeight(); ++y) {
+        for (int x = 0; x < image.kpGetWidth(); ++x) {
+            gray.push_back(image.kpGetPixelScale(x, y));
+        }
+    }
+    return gray;
+}
+
+void expectFailedSaves(KpBaseImage& codec, int depth, int largeWidth, int openCode, const std::string& openText,
+                       const std::string& noDataText)
+{
+    for (int width : {2, largeWidth}) {
+        SCOPED_TRACE(width);
+        KpImage image(width, width, depth);
+        expectFailure([&] { codec.kpSaveImage("/dev/full", image); }, 4, "(disk full or stream closed).");
+    }
+    const std::string folder = makeTempDir();
+    const std::string path = folder + "/absent/image";
+    KpImage image(2, 2, depth);
+    expectFailure([&] { codec.kpSaveImage(path.c_str(), image); }, openCode, openText);
+    KpImage empty;
+    expectFailure([&] { codec.kpSaveImage((folder + "/empty").c_str(), empty); }, 5, noDataText);
+    EXPECT_FALSE(fileExists(folder + "/empty"));
+}
+
+void expectSinglePage(KpBaseImage& codec, const std::string& path, const std::string& className)
+{
+    EXPECT_EQ(codec.kpGetTotalPages(path.c_str()), 1);
+    EXPECT_NO_THROW(codec.kpLoadImageAtPage(path.c_str(), 1));
+    expectFailure([&] { codec.kpLoadImageAtPage(path.c_str(), 0); }, 15,
+                  "<" + className + "::kpLoadImageAtPage()> Page number can't be 0 (zero).");
+    std::vector<uint8_t> bytes = readFileBytes(path);
+    expectFailure([&] { codec.kpLoadImageAtPage(bytes.data(), static_cast<int>(bytes.size()), 2); }, 8,
+                  "<" + className + "::kpLoadImageAtPage()> Image only contain 1 pages. User requesting page 2.");
+}
+
+int openFileCount()
+{
+    DIR* folder = opendir("/proc/self/fd");
+    if (folder == nullptr) {
+        return 0;
+    }
+    int count = 0;
+    while (const dirent* entry = readdir(folder)) {
+        if (entry->d_name[0] != '.') {
+            ++count;
+        }
+    }
+    closedir(folder);
+    return count;
+}
+
+int freeMemoryFileSlots()
+{
+    std::vector<int> handles;
+    unsigned char byte = 0;
+    for (int handle = mem_open(&byte, 1, "r"); handle >= 0; handle = mem_open(&byte, 1, "r")) {
+        handles.push_back(handle);
+    }
+    for (int handle : handles) {
+        mem_close(handle);
+    }
+    return static_cast<int>(handles.size());
+}
+
+std::vector<uint8_t> magickSamples(const std::string& path, const std::string& samples)
+{
+    int status = -1;
+    std::vector<uint8_t> pixels =
+        runCommand(std::string(MAGICK_CONVERT) + " '" + path + "' -depth 8 " + samples + ":- 2>/dev/null", &status);
+    return status == 0 ? pixels : std::vector<uint8_t>();
+}
+
+std::vector<uint8_t> netpbmSamples(const std::string& path)
+{
+    // pamtopam writes a header ending in "ENDHDR" and a line end, then the
+    // samples.
+    int status = -1;
+    const std::vector<uint8_t> output =
+        runCommand(std::string(NETPBM_PAMDEPTH) + " 255 '" + path + "' 2>/dev/null | pamtopam", &status);
+    const std::string end = "ENDHDR\n";
+    const auto header = std::search(output.begin(), output.end(), end.begin(), end.end());
+    if (status != 0 || header == output.end()) {
+        return std::vector<uint8_t>();
+    }
+    return std::vector<uint8_t>(header + static_cast<std::ptrdiff_t>(end.size()), output.end());
 }
 
 } // namespace testsupport

@@ -1,9 +1,11 @@
 #ifndef DOVODA_TESTSUPPORT_H
 #define DOVODA_TESTSUPPORT_H
 
+#include "kpbaseimage.h"
 #include "kpimage.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
@@ -71,6 +73,55 @@ struct ListedCodec {
 };
 // The registered codecs in search order.
 std::vector<ListedCodec> listedCodecs();
+
+// The bytes of an image file: a text header followed by binary data.
+std::vector<uint8_t> fileBytes(const std::string& header, const std::vector<uint8_t>& data);
+// The pixel buffer of an image.
+std::vector<uint8_t> pixelsOf(const KpImage& image);
+// Loads an encoded image with the codec from a memory buffer and from a
+// file; the two must agree (checked), and the buffer's image is returned.
+KpImage loadFromBufferAndFile(KpBaseImage& codec, const std::vector<uint8_t>& file);
+// Both loads of the bytes fail with this code and a message ending in
+// this text.
+void expectLoadFailure(KpBaseImage& codec, const std::vector<uint8_t>& file, int code, const std::string& text);
+
+// One byte per pixel, 0 or 255, of a 1-bit image.
+std::vector<uint8_t> grayOfBinary(const KpImage& image);
+// The bytes a codec's kpSaveImageToMem writes for the image.
+template <class Codec> std::vector<uint8_t> savedToMemory(Codec& codec, KpImage& image)
+{
+    unsigned char* block = nullptr;
+    int size = 0;
+    codec.kpSaveImageToMem(image, &block, &size);
+    std::vector<uint8_t> bytes(block, block + size);
+    std::free(block);
+    return bytes;
+}
+
+// Saves through the codec that must fail: into /dev/full a small image
+// of the depth (the close fails) and one largeWidth pixels square (a
+// write fails), code 4; into a missing folder, openCode with openText;
+// an image without data, code 5 with noDataText. No file is left behind.
+void expectFailedSaves(KpBaseImage& codec, int depth, int largeWidth, int openCode, const std::string& openText,
+                       const std::string& noDataText);
+// The single-page rule on a file the codec reads: one page, page 1
+// loads, page 0 raises code 15 and page 2 code 8, with the texts that
+// name className.
+void expectSinglePage(KpBaseImage& codec, const std::string& path, const std::string& className);
+
+// The number of files this process holds open, and of free slots in the
+// memory-file table: a load or save that fails must change neither.
+int openFileCount();
+int freeMemoryFileSlots();
+
+// How a peer decodes an image file, as 8-bit samples without a header,
+// rows top to bottom. ImageMagick: samples is "rgb" or "gray". netpbm:
+// scaled to a maximum of 255, three samples per pixel for a pixmap and
+// one (0 black, 255 white) for a bitmap. Empty when the peer fails.
+const char* const MAGICK_CONVERT = "/usr/bin/convert";
+const char* const NETPBM_PAMDEPTH = "/usr/bin/pamdepth";
+std::vector<uint8_t> magickSamples(const std::string& path, const std::string& samples);
+std::vector<uint8_t> netpbmSamples(const std::string& path);
 
 } // namespace testsupport
 

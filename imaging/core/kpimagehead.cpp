@@ -53,3 +53,13 @@ int32_t KpImageHead::kpChannelsOf(int32_t depth)
     }
     return depth == 24 ? 3 : 0;
 }
+
+int32_t KpImageHead::kpFormatOf(int32_t depth)
+{
+    switch (depth) {
+    case 1: return 1;
+    case 8: return 2;
+    case 24: return 3;
+    default: return 0;
+    }
+}

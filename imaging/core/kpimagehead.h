@@ -21,6 +21,9 @@ public:
     static int32_t kpRowBytes(int32_t width, int32_t depth);
     // Channel count of a depth: 1 for depths 1 and 8, 3 for depth 24.
     static int32_t kpChannelsOf(int32_t depth);
+    // Colour format of a depth: 1 binary, 2 gray, 3 colour; 0 for a depth
+    // outside 1, 8, 24.
+    static int32_t kpFormatOf(int32_t depth);
 
     KpTagList tags;
     int32_t width = 0;

@@ -4,13 +4,12 @@
 #include "kpfilebasedio.h"
 #include "kplogger.h"
 #include "kpmemorybasedio.h"
-#include "kpoutputfile.h"
 #include "kppixelbuffer.h"
+#include "kpstreamsaver.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -879,25 +878,10 @@ void KpBMPImage::kpSaveImage(KpIOStream& stream, KpImage& image)
 void KpBMPImage::kpSaveImage(const char* fileName, KpImage& image)
 {
     checkWritable(image);
-    KpOutputFile file(fileName, KP_CANNOT_OPEN, "<KpFileBasedIO::KpFileBasedIO()> Could not open output image file");
-    KpFileBasedIO stream(file.kpGetFile());
-    kpSaveImage(stream, image);
-    if (!stream.kpCloseStream() || !file.kpClose()) {
-        KP_THROW(KP_BAD_FILE, std::string("<KpBMPImage::kpSaveImage()> Could not finish writing ") + fileName +
-                                  " (disk full or stream closed).");
-    }
+    KpStreamSaver::kpSaveToFile(fileName, "KpBMPImage", [&](KpIOStream& stream) { kpSaveImage(stream, image); });
 }
 
 void KpBMPImage::kpSaveImageToMem(KpImage& image, unsigned char** block, int* size)
 {
-    KpMemoryBasedIO stream(nullptr, 0, "w");
-    try {
-        kpSaveImage(stream, image);
-    } catch (...) {
-        std::free(stream.kpGetBuffer());
-        throw;
-    }
-    *block = stream.kpGetBuffer();
-    *size = stream.kpGetSize();
+    KpStreamSaver::kpSaveToMemory([&](KpIOStream& stream) { kpSaveImage(stream, image); }, block, size);
 }
-

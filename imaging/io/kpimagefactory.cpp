@@ -3,8 +3,12 @@
 #include "kpbmpimage.h"
 #include "kpcodecinstance.h"
 #include "kpexception.h"
+#include "kpjpgimage.h"
 #include "kplogger.h"
+#include "kppbmimage.h"
 #include "kppngimage.h"
+#include "kpppmimage.h"
+#include "kptiffimage.h"
 
 #include <iostream>
 #include <memory>
@@ -23,8 +27,12 @@ template <class Codec> KpBaseImage* standardCodec()
 // The standard codecs in registration order, which is also the order of
 // the content tests.
 KpBaseImage* (*const STANDARD_CODECS[])() = {
+    &standardCodec<KpPPMImage>,
+    &standardCodec<KpJPGImage>,
     &standardCodec<KpBMPImage>,
+    &standardCodec<KpTIFFImage>,
     &standardCodec<KpPNGImage>,
+    &standardCodec<KpPBMImage>,
 };
 
 void logLine(const std::string& text)

@@ -143,16 +143,6 @@ bool readRowsGuarded(png_structp png, png_bytepp rows)
     return true;
 }
 
-int formatOfDepth(int depth)
-{
-    switch (depth) {
-    case 1: return 1;
-    case 8: return 2;
-    case 24: return 3;
-    default: return 0;
-    }
-}
-
 float dotsPerInch(png_uint_32 pixelsPerMetre)
 {
     return static_cast<float>(pixelsPerMetre / INCHES_PER_METRE);
@@ -185,7 +175,7 @@ KpImage decodeAfterSignature(PngSource source)
     const uint32_t height = png_get_image_height(handles.png, handles.info);
     const int depth = png_get_channels(handles.png, handles.info) * png_get_bit_depth(handles.png, handles.info);
     const std::size_t rowBytes = png_get_rowbytes(handles.png, handles.info);
-    const int format = formatOfDepth(depth);
+    const int format = KpImageHead::kpFormatOf(depth);
     if (format == 0 || static_cast<int64_t>(rowBytes) != KpImageHead::kpRowBytes(static_cast<int32_t>(width), depth)) {
         KP_THROW(KP_NOT_IMPLEMENTED, "<KpPNGImage::kpProcessImage()> Unsupported png type");
     }

@@ -58,8 +58,14 @@ KpImage KpSinglePageImage::kpLoadImageAtPage(unsigned char* buffer, int size, in
     return kpLoadImage(buffer, size);
 }
 
+void KpSinglePageImage::kpCheckFilePageNumber(int page)
+{
+    checkPageNumber(page, className);
+}
+
 KpImage KpSinglePageImage::kpLoadImageAtPage(const char* fileName, int page)
 {
-    checkPage(page);
+    kpCheckFilePageNumber(page);
+    checkPageCount(page, PAGE_COUNT, className);
     return kpLoadImage(fileName);
 }

@@ -22,6 +22,11 @@ protected:
     KpSinglePageImage(const std::string& name, const std::string& extensions, int priority,
                       const std::string& className);
 
+    // The first half of the page rule for a page asked of a file: page 0
+    // or below raises code 15. A codec with its own text for that case
+    // overrides it.
+    virtual void kpCheckFilePageNumber(int page);
+
 private:
     void checkPage(int page);
 
