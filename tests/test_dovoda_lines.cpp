@@ -4,6 +4,7 @@
 // threads; shards that cover the inputs once; failures reported per input
 // without half-written files; the exit status of every kind of run.
 #include "kpbitsperpixelconverter.h"
+#include "kpexception.h"
 #include "kpimage.h"
 #include "kplinefile.h"
 #include "photolikeimage.h"
@@ -150,6 +151,17 @@ std::string doVodaLineFile(const std::string& input)
     return readFile(copy + "_output_line.txt");
 }
 
+bool loads(const std::string& fileName)
+{
+    try {
+        KpImage image;
+        image.kpLoadImage(fileName.c_str());
+        return true;
+    } catch (const KpException&) {
+        return false;
+    }
+}
+
 TEST_F(LinesProgramTest, DefaultPresetWritesDoVodasLineFile)
 {
     std::vector<std::string> inputs;
@@ -157,10 +169,9 @@ TEST_F(LinesProgramTest, DefaultPresetWritesDoVodasLineFile)
         inputs.push_back(DOVODA_SOURCE_DIR "/data/edge_test_" + std::to_string(number) + ".png");
     }
     const std::string corpus = testsupport::corpusDir();
-    const bool jpegLoads = std::any_of(testsupport::listedCodecs().begin(), testsupport::listedCodecs().end(),
-                                       [](const testsupport::ListedCodec& codec) { return codec.name == "Jpeg"; });
-    if (!corpus.empty() && jpegLoads) {
-        for (const char* name : {"101085", "12084", "145086", "3096"}) {
+    const std::vector<std::string> photos = {"101085", "12084", "145086", "3096"};
+    if (!corpus.empty() && loads(corpus + "/photos/" + photos[0] + ".jpg")) {
+        for (const std::string& name : photos) {
             inputs.push_back(corpus + "/photos/" + name + ".jpg");
         }
     }
