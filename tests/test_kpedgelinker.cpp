@@ -19,6 +19,7 @@ using testsupport::binaryFromPicture;
 using testsupport::fileExists;
 using testsupport::grayFromPicture;
 using testsupport::readFile;
+using testsupport::textOf;
 
 namespace {
 
@@ -39,18 +40,6 @@ std::vector<std::string> labelsOf(const KpEdgeLinker& linker)
         rows.push_back(row);
     }
     return rows;
-}
-
-std::string textOf(const std::vector<PointList>& lists)
-{
-    std::string text;
-    for (const PointList& list : lists) {
-        for (const point& p : list) {
-            text += "(" + std::to_string(p.row) + "," + std::to_string(p.col) + ")";
-        }
-        text += "\n";
-    }
-    return text;
 }
 
 // The traced edge lists of a picture ('#' strokes) given as a 1-bit

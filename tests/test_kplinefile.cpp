@@ -11,17 +11,7 @@
 
 namespace {
 
-std::string textOf(const std::vector<PointList>& lists)
-{
-    std::string text;
-    for (const PointList& list : lists) {
-        for (const point& p : list) {
-            text += "(" + std::to_string(p.row) + "," + std::to_string(p.col) + ")";
-        }
-        text += "\n";
-    }
-    return text;
-}
+using testsupport::textOf;
 
 class LineFileTest : public ::testing::Test {
 protected:

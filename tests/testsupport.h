@@ -3,6 +3,7 @@
 
 #include "kpbaseimage.h"
 #include "kpimage.h"
+#include "point.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -22,6 +23,9 @@ KpImage binaryFromPicture(const std::vector<std::string>& rows);
 // The picture of an 8-bit or 1-bit image: '#' for 0, '.' for 255, '?'
 // for anything else.
 std::vector<std::string> pictureOf(const KpImage& image);
+
+// Point lists as text, one list a line: "(row,col)(row,col)...".
+std::string textOf(const std::vector<PointList>& lists);
 
 // Runs action and checks that it raises a KpException with this code and
 // a message ending in this text; with a source name, the message must
