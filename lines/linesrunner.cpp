@@ -12,6 +12,7 @@
 #include <atomic>
 #include <map>
 #include <new>
+#include <stdexcept>
 #include <sys/stat.h>
 #include <thread>
 

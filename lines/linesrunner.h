@@ -28,10 +28,10 @@ public:
     static void requestStop();
     static bool stopRequested();
 
+private:
     // The name of an input's result file with this suffix.
     std::string resultName(const std::string& input, const std::string& suffix) const;
 
-private:
     using FileIdentity = std::pair<dev_t, ino_t>;
 
     void work();

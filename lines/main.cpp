@@ -10,13 +10,12 @@
 #include "linesrunner.h"
 #include "progressreport.h"
 
-#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <system_error>
-#include <filesystem>
 #include <unistd.h>
 
 namespace {

@@ -286,6 +286,36 @@ TEST_F(LinesProgramTest, SvgRendersWhereTheOverlayDrawsItsLines)
     EXPECT_GE(shareNear(red, drawn), 0.99);
 }
 
+// --min-strength weighs length by contrast: of two equal boxes (outlines
+// of about 120 pixels), the faint one (gradient about 5 gray levels per
+// pixel) loses its line, the strong one (about 64) keeps it.
+TEST_F(LinesProgramTest, WeakLinesAreDroppedByStrength)
+{
+    KpImage image(120, 80, 8);
+    std::fill(image.kpGetData(), image.kpGetData() + image.kpGetImageSize(), uint8_t(128));
+    for (int y = 10; y < 30; ++y) {
+        for (int x = 10; x < 50; ++x) {
+            image.kpSetPixel(x, y, 0);       // strong: 128 gray levels
+            image.kpSetPixel(x, y + 35, 118); // faint: 10 gray levels
+        }
+    }
+    image.kpSaveImage(path("boxes.png").c_str());
+    const std::string everyEdge = "-q -f txt --high-fraction 0 --low-ratio 0 -o ";
+    ASSERT_EQ(runLines(folder, everyEdge + "all boxes.png").status, 0);
+    ASSERT_EQ(runLines(folder, everyEdge + "strong --min-strength 2000 boxes.png").status, 0);
+    auto rowsOf = [](const std::vector<PointList>& lines) {
+        std::set<bool> inStrongBox;
+        for (const PointList& line : lines) {
+            for (const point& p : line) {
+                inStrongBox.insert(p.row < 40);
+            }
+        }
+        return inStrongBox;
+    };
+    EXPECT_EQ(rowsOf(KpLineFile::read(path("all/boxes.png_output_line.txt"))), (std::set<bool>{false, true}));
+    EXPECT_EQ(rowsOf(KpLineFile::read(path("strong/boxes.png_output_line.txt"))), (std::set<bool>{true}));
+}
+
 // --- Many images ---------------------------------------------------------
 
 // A folder of scenes of several sizes and depths.
