@@ -28,22 +28,18 @@ using Converter = KpBitsPerPixelConverter;
 
 namespace {
 
-constexpr int WIDTH = 4096;
-constexpr int HEIGHT = 3072;
 constexpr int BLOB_WIDTH = 2048;
 constexpr int BLOB_HEIGHT = 1536;
 constexpr int THRESHOLD = 127;
 
 const KpImage& photoGray()
 {
-    static const KpImage image = benchsupport::makePhotoLikeImage(WIDTH, HEIGHT, 8);
-    return image;
+    return benchsupport::sharedPhoto(8);
 }
 
 const KpImage& photoColour()
 {
-    static const KpImage image = benchsupport::makePhotoLikeImage(WIDTH, HEIGHT, 24);
-    return image;
+    return benchsupport::sharedPhoto(24);
 }
 
 const KpImage& photoBinary()

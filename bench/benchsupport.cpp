@@ -64,6 +64,19 @@ void countRelease(std::size_t size)
     heapNow -= size;
 }
 
+void setTimePerPixel(benchmark::State& state, double pixels)
+{
+    state.counters["ns_per_pixel"] =
+        benchmark::Counter(pixels, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+#ifdef DOVODA_HAVE_OPENCV
+cv::Mat matOf(const KpImage& image)
+{
+    return cv::Mat(image.kpGetHeight(), image.kpGetWidth(), image.kpGetDepth() == 24 ? CV_8UC3 : CV_8UC1, image.kpGetData());
+}
+#endif
+
 int runBenchmarks(int argc, char** argv, const std::vector<std::pair<std::string, std::string>>& ratios)
 {
     benchmark::Initialize(&argc, argv);

@@ -74,4 +74,11 @@ KpImage makePhotoLikeImage(int width, int height, int depth, uint32_t seed)
     return image;
 }
 
+const KpImage& sharedPhoto(int depth)
+{
+    static const KpImage gray = makePhotoLikeImage(PHOTO_WIDTH, PHOTO_HEIGHT, 8);
+    static const KpImage colour = makePhotoLikeImage(PHOTO_WIDTH, PHOTO_HEIGHT, 24);
+    return depth == 24 ? colour : gray;
+}
+
 } // namespace benchsupport

@@ -12,6 +12,12 @@ namespace benchsupport {
 // from a fixed seed so that every run measures the same pixels.
 KpImage makePhotoLikeImage(int width, int height, int depth, uint32_t seed = 12345);
 
+// The 12-megapixel photo-like image of depth 8 or 24 that the benchmarks
+// share, drawn on first use.
+constexpr int PHOTO_WIDTH = 4096;
+constexpr int PHOTO_HEIGHT = 3072;
+const KpImage& sharedPhoto(int depth);
+
 } // namespace benchsupport
 
 #endif

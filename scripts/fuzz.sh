@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer target with clang and runs it for about a minute,
-# seeded from the shared corpus (PNG, BMP, PPM, PBM, TIFF and JPEG files)
-# when it is present.
+# seeded from the shared corpus (PNG, BMP, PPM, PBM, TIFF, JPEG and GIF
+# files) when it is present.
 # A crashing input is kept in fuzz/regressions/, which the unit tests
 # replay, and fails the run.
 set -euo pipefail
@@ -21,10 +21,11 @@ CC=clang CXX=clang++ configure_and_build "$FUZZ_BUILD" -DCMAKE_BUILD_TYPE=RelWit
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/corpus" fuzz/regressions
-for folder in ../shared/corpus/png ../shared/corpus/bmp ../shared/corpus/tiff ../shared/corpus/jpeg; do
+for folder in ../shared/corpus/png ../shared/corpus/bmp ../shared/corpus/tiff ../shared/corpus/jpeg \
+  ../shared/corpus/gif; do
   if [ -d "$folder" ]; then
     cp "$folder"/*.png "$folder"/*.bmp "$folder"/*.ppm "$folder"/*.pbm "$folder"/*.tiff "$folder"/*.jpg \
-      "$work/corpus/" 2>/dev/null || true
+      "$folder"/*.gif "$work/corpus/" 2>/dev/null || true
   fi
 done
 seeds=("$work/corpus")

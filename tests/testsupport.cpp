@@ -9,10 +9,12 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <fcntl.h>
 #include <cstdlib>
 #include <dirent.h>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -66,6 +68,44 @@ std::vector<std::string> pictureOf(const KpImage& image)
         rows.push_back(row);
     }
     return rows;
+}
+
+KpImage randomImage(int width, int height, int depth, uint32_t seed)
+{
+    KpImage image(width, height, depth);
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<int> byte(0, 255);
+    for (std::size_t i = 0; i < image.kpGetImageSize(); ++i) {
+        image.kpGetData()[i] = static_cast<uint8_t>(byte(random));
+    }
+    return image;
+}
+
+KpImage sixteenBitImage()
+{
+    KpImageHead head;
+    head.width = 2;
+    head.height = 2;
+    head.depth = 16;
+    head.bytesPerRow = 4;
+    return KpImage(new uint8_t[8](), head);
+}
+
+std::string capturedLog(const std::function<void()>& action)
+{
+    KpLogger* logger = KpLogger::kpGetInstance();
+    logger->kpSetLevel(2);
+    ::testing::internal::CaptureStdout();
+    try {
+        action();
+    } catch (...) {
+        ::testing::internal::GetCapturedStdout();
+        logger->kpSetLevel(3);
+        throw;
+    }
+    const std::string text = ::testing::internal::GetCapturedStdout();
+    logger->kpSetLevel(3);
+    return text;
 }
 
 void expectFailure(const std::function<void()>& action, int code, const std::string& text, const std::string& sourceName)
@@ -339,6 +379,34 @@ std::vector<uint8_t> netpbmSamples(const std::string& path)
         return std::vector<uint8_t>();
     }
     return std::vector<uint8_t>(header + static_cast<std::ptrdiff_t>(end.size()), output.end());
+}
+
+StandardInputSentinel::StandardInputSentinel()
+{
+    if (pipe(ends) != 0 || write(ends[1], "k", 1) != 1) {
+        throw std::runtime_error("cannot make a pipe for standard input");
+    }
+    saved = dup(STDIN_FILENO);
+    dup2(ends[0], STDIN_FILENO);
+}
+
+StandardInputSentinel::~StandardInputSentinel()
+{
+    dup2(saved, STDIN_FILENO);
+    close(saved);
+    close(ends[0]);
+    close(ends[1]);
+}
+
+bool StandardInputSentinel::untouched() const
+{
+    fcntl(ends[0], F_SETFL, O_NONBLOCK);
+    char byte = 0;
+    const bool unread = read(ends[0], &byte, 1) == 1 && byte == 'k';
+    if (unread && write(ends[1], &byte, 1) != 1) {
+        throw std::runtime_error("cannot put the byte back into the pipe");
+    }
+    return unread;
 }
 
 } // namespace testsupport

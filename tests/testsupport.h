@@ -23,6 +23,16 @@ KpImage binaryFromPicture(const std::vector<std::string>& rows);
 // The picture of an 8-bit or 1-bit image: '#' for 0, '.' for 255, '?'
 // for anything else.
 std::vector<std::string> pictureOf(const KpImage& image);
+// An image whose bytes (padding bits included) are random, drawn from a
+// fixed seed.
+KpImage randomImage(int width, int height, int depth, uint32_t seed);
+// A 2 x 2 image of depth 16, which no operation supports, holding a
+// buffer.
+KpImage sixteenBitImage();
+
+// What action writes through the shared logger at level 2 and above (to
+// standard output); the threshold is back at 3 afterwards.
+std::string capturedLog(const std::function<void()>& action);
 
 // Point lists as text, one list a line: "(row,col)(row,col)...".
 std::string textOf(const std::vector<PointList>& lists);
@@ -126,6 +136,22 @@ const char* const MAGICK_CONVERT = "/usr/bin/convert";
 const char* const NETPBM_PAMDEPTH = "/usr/bin/pamdepth";
 std::vector<uint8_t> magickSamples(const std::string& path, const std::string& samples);
 std::vector<uint8_t> netpbmSamples(const std::string& path);
+
+// Puts a pipe holding one byte in place of standard input for its
+// lifetime, to show that code under test never reads the terminal.
+class StandardInputSentinel {
+public:
+    StandardInputSentinel();
+    ~StandardInputSentinel();
+    StandardInputSentinel(const StandardInputSentinel&) = delete;
+    StandardInputSentinel& operator=(const StandardInputSentinel&) = delete;
+    // True while nobody has read the byte.
+    bool untouched() const;
+
+private:
+    int ends[2] = {-1, -1};
+    int saved = -1;
+};
 
 } // namespace testsupport
 

@@ -42,6 +42,21 @@ public:
     static KpImage kpDownscaleColor2Binary_percentThreshold(const KpImage& image, double fraction);
     // The same with the fraction given in percent (0..100).
     static KpImage kpDownscalePercentThresholdBinarization(const KpImage& image, int percent);
+
+    // A colour image of at most 256 distinct colours, as palette formats
+    // need: a binary or gray image becomes colour; a colour image of 256
+    // colours or fewer is copied; one with more is mapped onto the 6 x 6 x
+    // 6 colour cube of the channel values 0, 51, 102, 153, 204 and 255, and
+    // only then is reduced set (it is cleared on entry).
+    static KpImage kpReduceColors(const KpImage& image, bool& reduced);
+
+    // Adaptive thresholding of a gray image over square tiles, each with
+    // the threshold of a window around it: method 0 Niblack, 1 Sauvola,
+    // 2 Wolf/Jolion, 3 modified Niblack (any other value thresholds at
+    // 128). useStatistics classifies the tiles as dark on light or light
+    // on dark and thresholds each in its own polarity. Logs every figure
+    // at level 2.
+    static KpImage kpDownscaleGray2Binary_niblack(const KpImage& image, int method, double k, bool useStatistics);
 };
 
 #endif

@@ -2,10 +2,13 @@
 #define DOVODA_KPIMAGE_H
 
 #include "kpimagehead.h"
+#include "kpimagestatistics.h"
+#include "kppoint.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 class KpBaseImage;
 
@@ -83,6 +86,49 @@ public:
 
     KpImage kpReverseByteImage() const;
     KpImage kpReverseImage() const;
+
+    // Measurements: read-only summaries of the pixels.
+    // Mean, median, deviation, skewness and kurtosis of each channel (a
+    // 1-bit pixel counts as 0 or 255).
+    KpImageStatistics kpImageStatistics() const;
+    // The sums of the rows (type 1) or of the columns (type 2) of an 8-bit
+    // image.
+    std::vector<int32_t> kpProjectProfile(int32_t type) const;
+    // The count of each value: 2 entries for a 1-bit image, 256 for 8 bits.
+    std::vector<int32_t> kpHistogramImage() const;
+    // True for a 1-bit image and for an 8-bit image whose pixels are all 0
+    // or 255.
+    bool kpIsGrayScaleBW() const;
+    // The centroid of the darkness: each pixel weighs 255 minus its value
+    // (the truncated mean of the three for colour; a clear bit weighs
+    // 255). (0, 0) for a blank image.
+    KpPoint kpCentroid() const;
+    // The largest distance from the centroid to a corner (fromCorners) or
+    // to a pixel that is not white.
+    double kpRmax(bool fromCorners) const;
+
+    // Geometric operations. Each returns a new image and leaves this one
+    // alone. The work is done on 8-bit planes: a 24-bit image channel by
+    // channel, a 1-bit image (except for cutting and mirroring) expanded to
+    // gray and thresholded back at 127.
+    // The rectangle with top left (x, y). 1- and 24-bit results keep the
+    // format, reserved1 and resolutions; 8-bit ones the resolutions only.
+    KpImage SubImage(int32_t x, int32_t y, int32_t width, int32_t height) const;
+    KpImage kpSubByteImage(int32_t x, int32_t y, int32_t width, int32_t height) const;
+    // Bilinear scaling to the given size.
+    KpImage ResizeImage(int32_t width, int32_t height) const;
+    KpImage kpResizeByteImage(int32_t width, int32_t height) const;
+    // Each dimension times factor, truncated.
+    KpImage kpResizeImage(double factor) const;
+    // The point rotated about the origin, each coordinate rounded half up.
+    static void kpRotatePoint(const KpPoint& point, KpPoint& rotated, double radians);
+    // Rotation about the centre onto a white canvas grown to hold the
+    // whole image, each pixel taken from its nearest source pixel.
+    KpImage kpRotateByteImage(double degrees) const;
+    KpImage kpRotateImage(double degrees) const;
+    // Mirroring left to right (direction 1) or top to bottom (2).
+    KpImage kpFlipByteImage(int32_t direction) const;
+    KpImage kpFlipImage(int32_t direction) const;
 
     // File operations through the format registry: loading picks the
     // codec by content, saving by the file name's extension.

@@ -3,6 +3,7 @@
 #include "kpbmpimage.h"
 #include "kpcodecinstance.h"
 #include "kpexception.h"
+#include "kpgifimage.h"
 #include "kpjpgimage.h"
 #include "kplogger.h"
 #include "kppbmimage.h"
@@ -31,6 +32,7 @@ KpBaseImage* (*const STANDARD_CODECS[])() = {
     &standardCodec<KpJPGImage>,
     &standardCodec<KpBMPImage>,
     &standardCodec<KpTIFFImage>,
+    &standardCodec<KpGIFImage>,
     &standardCodec<KpPNGImage>,
     &standardCodec<KpPBMImage>,
 };
