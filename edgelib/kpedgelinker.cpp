@@ -2,15 +2,18 @@
 
 #include "kpbitsperpixelconverter.h"
 #include "kpchord.h"
+#include "kpconnectedcomponents.h"
 #include "kpfarthestpoint.h"
 #include "kplinefile.h"
 #include "kppointlists.h"
 #include "kpskeleton.h"
+#include "kptablememory.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 
 namespace {
 
@@ -415,4 +418,380 @@ double KpEdgeLinker::maxValue(const std::vector<double>& values, double& maximum
 int32_t KpEdgeLinker::writeLines(std::string fileName) const
 {
     return KpLineFile::write(fileName, segmentLists) ? 1 : 0;
+}
+
+// ---------------------------------------------------------------------
+// Edge-list graph
+
+namespace {
+
+// The minimum that minValue starts from.
+const double NO_MINIMUM = 100000.0;
+
+// Link tables are indexed in 64 bits.
+const int64_t MAX_LINKS = std::numeric_limits<int64_t>::max() / 8;
+const char* const NO_LINK_MEMORY = "<KpEdgeLinker::mergeEdgeLists()> Error. Out of memory";
+
+// The kpSetPixel value of a white pixel in a 1-bit image.
+const uint8_t WHITE_BIT = 1;
+
+// Where a node lies: the first point of list node / 2 for an even node,
+// its last point for an odd one.
+struct NodePixel {
+    int32_t row;
+    int32_t col;
+    int32_t node;
+
+    bool operator<(const NodePixel& other) const
+    {
+        return row != other.row ? row < other.row : (col != other.col ? col < other.col : node < other.node);
+    }
+    bool samePixel(const NodePixel& other) const { return row == other.row && col == other.col; }
+};
+
+// Where the group of a node's pixel lies among the sorted nodes.
+struct NodeGroup {
+    int32_t first = 0;
+    int32_t last = 0;
+};
+
+bool isStartNode(int32_t node)
+{
+    return node % 2 == 0;
+}
+
+void appendPoints(PointList& target, const PointList& source, bool reversed)
+{
+    if (reversed) {
+        target.insert(target.end(), source.rbegin(), source.rend());
+    } else {
+        target.insert(target.end(), source.begin(), source.end());
+    }
+}
+
+} // namespace
+
+int32_t KpEdgeLinker::mergeEdgeLists(double minLength)
+{
+    linkEnds();
+    joinChains();
+    if (minLength > 0) {
+        pruneShortLists(minLength);
+    }
+    for (int32_t p = 0; p < static_cast<int32_t>(edgeLists.size()); ++p) {
+        if (!edgeLists[p].empty() && minLength > polylineLength(edgeLists[p]) && isIsolated(p)) {
+            removeList(p);
+        }
+    }
+    edgeLists.erase(std::remove_if(edgeLists.begin(), edgeLists.end(), [](const PointList& l) { return l.empty(); }),
+                    edgeLists.end());
+    return 1;
+}
+
+// Links every two nodes that lie on one pixel, and their lists. An empty
+// list has no end and so no node links.
+void KpEdgeLinker::linkEnds()
+{
+    const int32_t n = static_cast<int32_t>(edgeLists.size());
+    // The nodes sorted by pixel, then by number: the nodes of one pixel
+    // form a group, and each node's links are the rest of its group.
+    std::vector<NodePixel> pixels;
+    pixels.reserve(2 * static_cast<std::size_t>(n));
+    for (int32_t i = 0; i < n; ++i) {
+        if (!edgeLists[i].empty()) {
+            pixels.push_back(NodePixel{edgeLists[i].front().row, edgeLists[i].front().col, 2 * i});
+            pixels.push_back(NodePixel{edgeLists[i].back().row, edgeLists[i].back().col, 2 * i + 1});
+        }
+    }
+    std::sort(pixels.begin(), pixels.end());
+    std::vector<NodeGroup> groupOf(2 * static_cast<std::size_t>(n));
+    for (std::size_t first = 0; first < pixels.size();) {
+        std::size_t last = first + 1;
+        while (last < pixels.size() && pixels[last].samePixel(pixels[first])) {
+            ++last;
+        }
+        for (std::size_t k = first; k < last; ++k) {
+            groupOf[pixels[k].node] = NodeGroup{static_cast<int32_t>(first), static_cast<int32_t>(last)};
+        }
+        first = last;
+    }
+    // Each node's row: the other nodes of its group, in ascending order.
+    std::vector<int64_t> nodeStarts(2 * static_cast<std::size_t>(n) + 1, 0);
+    for (int32_t u = 0; u < 2 * n; ++u) {
+        nodeStarts[u + 1] = nodeStarts[u] + std::max(0, groupOf[u].last - groupOf[u].first - 1);
+    }
+    std::vector<int32_t> nodeEntries;
+    kptablememory::reserve(nodeEntries, nodeStarts.back(), MAX_LINKS, NO_LINK_MEMORY);
+    for (int32_t u = 0; u < 2 * n; ++u) {
+        for (int32_t k = groupOf[u].first; k < groupOf[u].last; ++k) {
+            if (pixels[k].node != u) {
+                nodeEntries.push_back(pixels[k].node);
+            }
+        }
+    }
+    // Each list's row: the lists of its nodes' rows, once each.
+    std::vector<int64_t> listStarts(static_cast<std::size_t>(n) + 1, 0);
+    std::vector<int32_t> listEntries;
+    kptablememory::reserve(listEntries, nodeStarts.back(), MAX_LINKS, NO_LINK_MEMORY);
+    std::vector<int32_t> lists;
+    for (int32_t i = 0; i < n; ++i) {
+        lists.clear();
+        for (int64_t e = nodeStarts[2 * i]; e < nodeStarts[2 * i + 2]; ++e) {
+            lists.push_back(nodeEntries[e] / 2);
+        }
+        std::sort(lists.begin(), lists.end());
+        listEntries.insert(listEntries.end(), lists.begin(), std::unique(lists.begin(), lists.end()));
+        listStarts[i + 1] = static_cast<int64_t>(listEntries.size());
+    }
+    nodeLinks.reset(2 * n);
+    listLinks.reset(n);
+    nodeLinks.fillSymmetric(nodeStarts, nodeEntries);
+    listLinks.fillSymmetric(listStarts, listEntries);
+    nodeDegrees.assign(static_cast<std::size_t>(2 * n), 0);
+    listDegrees.assign(static_cast<std::size_t>(n), 0);
+    for (int32_t j = 0; j < 2 * n; ++j) {
+        nodeDegrees[j] = nodeLinks.rowCount(j);
+    }
+    for (int32_t j = 0; j < n; ++j) {
+        listDegrees[j] = listLinks.rowCount(j);
+    }
+}
+
+// Joins every list, not closed on itself, at each end that meets exactly
+// one other end.
+void KpEdgeLinker::joinChains()
+{
+    for (int32_t k = 0; k < static_cast<int32_t>(edgeLists.size()); ++k) {
+        if (edgeLists[k].empty() || listLinks.get(k, k)) {
+            continue;
+        }
+        double startNode, startDegree, endNode, endDegree, linkedDegree, linkedNode;
+        endLinkInfo(k, startNode, startDegree, endNode, endDegree, linkedDegree, linkedNode);
+        if (startDegree == 1 && nodeLinks.rowCount(2 * k) > 0) {
+            mergeNodes(nodeLinks.row(2 * k).front(), 2 * k);
+        }
+        if (!edgeLists[k].empty() && endDegree == 1 && nodeLinks.rowCount(2 * k + 1) > 0) {
+            mergeNodes(nodeLinks.row(2 * k + 1).front(), 2 * k + 1);
+        }
+    }
+}
+
+void KpEdgeLinker::pruneShortLists(double minLength)
+{
+    for (int32_t s = 0; s < static_cast<int32_t>(edgeLists.size()); ++s) {
+        double startNode, startDegree, endNode, endDegree, linkedDegree, linkedNode;
+        endLinkInfo(s, startNode, startDegree, endNode, endDegree, linkedDegree, linkedNode);
+        if (edgeLists[s].empty() || !(minLength > polylineLength(edgeLists[s]))) {
+            continue;
+        }
+        if (isIsolated(s)) {
+            removeList(s);
+        } else if (linkedDegree == 2) {
+            pruneSpur(s);
+        } else if (linkedDegree == 3) {
+            removeList(s);
+        }
+    }
+}
+
+// A short list with one free end whose other end meets two more ends:
+// the shortest of it and its free-ended neighbours goes, and the two ends
+// left at its junction are joined.
+void KpEdgeLinker::pruneSpur(int32_t list)
+{
+    const std::vector<int32_t> neighbours = listLinks.row(list).toVector();
+    if (neighbours.size() == 1) {
+        removeList(list);
+        return;
+    }
+    std::vector<int32_t> candidates{list};
+    std::vector<double> lengths{polylineLength(edgeLists[list])};
+    double startNode, startDegree, endNode, endDegree, linkedDegree, linkedNode;
+    for (int32_t j : neighbours) {
+        endLinkInfo(j, startNode, startDegree, endNode, endDegree, linkedDegree, linkedNode);
+        if (linkedDegree != 0) {
+            candidates.push_back(j);
+            lengths.push_back(polylineLength(edgeLists[j]));
+        }
+    }
+    double minimum = 0.0;
+    int32_t index = 0;
+    minValue(lengths, minimum, index);
+    const int32_t victim = candidates[index];
+    endLinkInfo(victim, startNode, startDegree, endNode, endDegree, linkedDegree, linkedNode);
+    const std::vector<int32_t> linked = nodeLinks.row(static_cast<int32_t>(linkedNode)).toVector();
+    if (linked.size() != 2) {
+        std::fputs("attempt to merge other than 2 nodes\n", stdout);
+    }
+    removeList(victim);
+    // With fewer than two ends left at the junction there is nothing to join.
+    if (linked.size() >= 2) {
+        mergeNodes(linked[0], linked[1]);
+    }
+}
+
+// An isolated list, or one closed on itself and linked to nothing else.
+bool KpEdgeLinker::isIsolated(int32_t list) const
+{
+    return listDegrees[list] == 0 || (listDegrees[list] == 1 && listLinks.get(list, list));
+}
+
+bool KpEdgeLinker::mergeNodes(int32_t a, int32_t b)
+{
+    const int32_t A = a / 2;
+    const int32_t B = b / 2;
+    if (A == B) {
+        return false;
+    }
+    if (!nodeLinks.get(a, b)) {
+        std::fputs("Attempt to merge nodes that are not connected\n", stdout);
+    }
+    const int32_t sA = 2 * A;
+    const int32_t eA = 2 * A + 1;
+    const int32_t sB = 2 * B;
+    const int32_t eB = 2 * B + 1;
+    PointList& joined = edgeLists[A];
+    const PointList& absorbed = edgeLists[B];
+    if (isStartNode(a)) {
+        // A is walked backwards from its free end to the junction.
+        std::reverse(joined.begin(), joined.end());
+        takeOver(sA, eA);
+    }
+    // B is walked away from the junction: forwards from its start,
+    // backwards from its end. The junction pixel ends up twice.
+    appendPoints(joined, absorbed, !isStartNode(b));
+    takeOver(eA, isStartNode(b) ? eB : sB);
+    listLinks.orRow(A, B);
+    listLinks.orColumn(A, B);
+    listLinks.set(A, A, false);
+    recountDegrees();
+    return removeList(B);
+}
+
+// Node X takes over node Y: row and column X become copies of row and
+// column Y, and so does X's link count.
+void KpEdgeLinker::takeOver(int32_t node, int32_t from)
+{
+    nodeLinks.copyRow(node, from);
+    nodeLinks.copyColumn(node, from);
+    nodeDegrees[node] = nodeDegrees[from];
+    nodeLinks.markRow(node);
+}
+
+// Every link count becomes the true count of its row again; only rows
+// changed since the last recount can differ from it.
+void KpEdgeLinker::recountDegrees()
+{
+    for (int32_t j : nodeLinks.takeChangedRows()) {
+        nodeDegrees[j] = nodeLinks.rowCount(j);
+    }
+    for (int32_t j : listLinks.takeChangedRows()) {
+        listDegrees[j] = listLinks.rowCount(j);
+    }
+}
+
+void KpEdgeLinker::endLinkInfo(int32_t list, double& startNode, double& startDegree, double& endNode,
+                               double& endDegree, double& linkedDegree, double& linkedNode) const
+{
+    startNode = startDegree = endNode = endDegree = linkedDegree = linkedNode = 0.0;
+    if (edgeLists[list].empty()) {
+        return;
+    }
+    startNode = 2.0 * list;
+    endNode = 2.0 * list + 1.0;
+    startDegree = nodeDegrees[2 * list];
+    endDegree = nodeDegrees[2 * list + 1];
+    if (startDegree == 0 && endDegree >= 1) {
+        linkedDegree = endDegree;
+        linkedNode = endNode;
+    } else if (startDegree >= 1 && endDegree == 0) {
+        linkedDegree = startDegree;
+        linkedNode = startNode;
+    }
+}
+
+bool KpEdgeLinker::removeList(int32_t list)
+{
+    PointList().swap(edgeLists[list]);
+    for (int32_t j : listLinks.row(list)) {
+        --listDegrees[j];
+        listLinks.markRow(j);
+    }
+    listLinks.clearRow(list);
+    listLinks.clearColumn(list);
+    listDegrees[list] = 0;
+    listLinks.markRow(list);
+    for (int32_t m : {2 * list, 2 * list + 1}) {
+        for (int32_t j : nodeLinks.row(m)) {
+            --nodeDegrees[j];
+            nodeLinks.markRow(j);
+        }
+    }
+    for (int32_t m : {2 * list, 2 * list + 1}) {
+        nodeLinks.clearRow(m);
+        nodeLinks.clearColumn(m);
+    }
+    return true;
+}
+
+double KpEdgeLinker::polylineLength(const PointList& list)
+{
+    double length = 0.0;
+    for (std::size_t i = 1; i < list.size(); ++i) {
+        const int64_t dr = static_cast<int64_t>(list[i].row) - list[i - 1].row;
+        const int64_t dc = static_cast<int64_t>(list[i].col) - list[i - 1].col;
+        length += std::sqrt(static_cast<double>(dr * dr + dc * dc));
+    }
+    return length;
+}
+
+std::vector<int32_t> KpEdgeLinker::countTrueRows(std::vector<std::vector<bool>> matrix) const
+{
+    std::vector<int32_t> counts;
+    counts.reserve(matrix.size());
+    for (std::vector<bool>& row : matrix) {
+        counts.push_back(countTrue(std::move(row)));
+    }
+    return counts;
+}
+
+int32_t KpEdgeLinker::countTrue(std::vector<bool> row) const
+{
+    return static_cast<int32_t>(std::count(row.begin(), row.end(), true));
+}
+
+double KpEdgeLinker::minValue(std::vector<double> values, double& minimum, int32_t& index) const
+{
+    minimum = NO_MINIMUM;
+    index = 0;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        if (values[i] < minimum) {
+            minimum = values[i];
+            index = static_cast<int32_t>(i);
+        }
+    }
+    return minimum;
+}
+
+// ---------------------------------------------------------------------
+// Small components
+
+KpImage KpEdgeLinker::removeSmallComponents(KpImage image, int32_t minArea)
+{
+    // The components are found before any pixel changes, so the image
+    // itself can take the repainting.
+    KpConnectedComponents components;
+    components.kpCreateConnectedComponents(image);
+    for (int32_t i = 0; i < components.kpGetComponentCount(); ++i) {
+        const KpComponent& component = components.kpGetComponent(i);
+        if (component.kpGetArea() >= minArea) {
+            continue;
+        }
+        for (const KpDatarun& run : component.kpGetRuns()) {
+            for (int32_t x = run.start; x < run.end; ++x) {
+                image.kpSetPixel(x, run.row, WHITE_BIT);
+            }
+        }
+    }
+    return image;
 }

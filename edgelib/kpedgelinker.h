@@ -4,6 +4,7 @@
 #include "intmat.h"
 #include "kpfarthestpoint.h"
 #include "kpimage.h"
+#include "kplinkmatrix.h"
 #include "point.h"
 
 #include <cstdint>
@@ -81,6 +82,39 @@ public:
     // the longest; 1 on success, 0 when the file could not be written.
     int32_t writeLines(std::string fileName) const;
 
+    // --- Edge-list graph -------------------------------------------------
+    // Treats the ends of the edge lists as nodes (2i the first point of
+    // list i, 2i + 1 its last) linked when they lie on one pixel. Joins the
+    // lists whose ends meet only each other; with a positive minLength
+    // also removes short isolated lists, short closed loops and short
+    // spurs at three-way junctions, joining the two lists left at such a
+    // junction. Empty lists are dropped. Always 1.
+    int32_t mergeEdgeLists(double minLength);
+    // Joins the list of node b onto the list of node a at those nodes and
+    // removes b's list: false when both nodes belong to one list.
+    bool mergeNodes(int32_t a, int32_t b);
+    // The nodes of a list and their link counts; linkedDegree and
+    // linkedNode are those of its one linked end when the other end is
+    // free, else 0. All 0 for an empty list.
+    void endLinkInfo(int32_t list, double& startNode, double& startDegree, double& endNode, double& endDegree,
+                     double& linkedDegree, double& linkedNode) const;
+    // Empties a list (it keeps its place) and drops its links. Always true.
+    bool removeList(int32_t list);
+    // The summed lengths of the steps between consecutive points.
+    static double polylineLength(const PointList& list);
+    // The true entries of each row.
+    std::vector<int32_t> countTrueRows(std::vector<std::vector<bool>> matrix) const;
+    int32_t countTrue(std::vector<bool> row) const;
+    // The smallest value below 100000 and the index of its first
+    // occurrence (100000 at index 0 when there is none).
+    double minValue(std::vector<double> values, double& minimum, int32_t& index) const;
+
+    // --- Small components ----------------------------------------------
+    // A copy of a 1-bit image in which the 8-connected black components of
+    // fewer than minArea pixels are painted white. Code 8 for another
+    // depth, code 5 without pixel data.
+    static KpImage removeSmallComponents(KpImage image, int32_t minArea);
+
     const KpImage& getImage() const { return image; }
     const std::vector<PointList>& getEdgeLists() const { return edgeLists; }
     const std::vector<PointList>& getSegmentLists() const { return segmentLists; }
@@ -89,6 +123,14 @@ public:
     int32_t getRows() const { return rows; }
     int32_t getCols() const { return cols; }
     const IntMat& getPixelLabels() const { return pixelLabels; }
+    void setEdgeLists(std::vector<PointList> lists) { edgeLists = std::move(lists); }
+    // The links and link counts left by the last mergeEdgeLists: entry
+    // [u][v] of the node links is true when nodes u and v meet, [i][j] of
+    // the list links when an end of list i meets an end of list j.
+    const KpLinkMatrix& getNodeLinks() const { return nodeLinks; }
+    const KpLinkMatrix& getListLinks() const { return listLinks; }
+    const std::vector<int32_t>& getNodeDegrees() const { return nodeDegrees; }
+    const std::vector<int32_t>& getListDegrees() const { return listDegrees; }
 
 private:
     void prepareImage();
@@ -106,6 +148,13 @@ private:
     PointList fitPolyline(const PointList& list, double tolerance, FitScratch& scratch) const;
     bool isInside(int32_t row, int32_t col) const { return row >= 0 && row < rows && col >= 0 && col < cols; }
     int32_t countNeighbours(int32_t row, int32_t col, int32_t value) const;
+    void linkEnds();
+    void joinChains();
+    void pruneShortLists(double minLength);
+    void pruneSpur(int32_t list);
+    bool isIsolated(int32_t list) const;
+    void takeOver(int32_t node, int32_t from);
+    void recountDegrees();
 
     KpImage image;
     std::vector<PointList> edgeLists;
@@ -117,8 +166,8 @@ private:
     int32_t stopCode;
     int32_t continueCode;
     int32_t junctionCode;
-    std::vector<std::vector<bool>> nodeLinks;
-    std::vector<std::vector<bool>> listLinks;
+    KpLinkMatrix nodeLinks;
+    KpLinkMatrix listLinks;
     std::vector<int32_t> nodeDegrees;
     std::vector<int32_t> listDegrees;
     IntMat pixelLabels;

@@ -11,6 +11,8 @@
 #include <vector>
 
 using Converter = KpBitsPerPixelConverter;
+using testsupport::colourPixels;
+using testsupport::pixelsOf;
 
 namespace {
 
@@ -19,15 +21,12 @@ void expectFailure(const std::function<void()>& action, int code, const std::str
     testsupport::expectFailure(action, code, text, "kpbitsperpixelconverter.cpp");
 }
 
+// Random bytes with resolution fields that every conversion must carry.
 KpImage randomImage(int width, int height, int depth, std::mt19937& random)
 {
-    KpImage image(width, height, depth);
+    KpImage image = testsupport::randomImage(width, height, depth, static_cast<uint32_t>(random()));
     image.kpSetXResolution(72.5f);
     image.kpSetYResolution(96.0f);
-    std::uniform_int_distribution<int> byte(0, 255);
-    for (std::size_t i = 0; i < image.kpGetImageSize(); ++i) {
-        image.kpGetData()[i] = static_cast<uint8_t>(byte(random));
-    }
     return image;
 }
 
@@ -36,20 +35,6 @@ KpImage headerOnly(int depth)
     KpImage image;
     image.kpInitImage(4, 3, depth, false);
     return image;
-}
-
-KpImage colourPixels(const std::vector<std::array<uint8_t, 3>>& pixels)
-{
-    KpImage image(static_cast<int>(pixels.size()), 1, 24);
-    for (std::size_t i = 0; i < pixels.size(); ++i) {
-        image.kpSetPixel(static_cast<int>(i), 0, pixels[i][0], pixels[i][1], pixels[i][2]);
-    }
-    return image;
-}
-
-std::vector<uint8_t> bytesOf(const KpImage& image)
-{
-    return std::vector<uint8_t>(image.kpGetData(), image.kpGetData() + image.kpGetImageSize());
 }
 
 void expectShapeOf(const KpImage& result, const KpImage& source, int depth)
@@ -144,7 +129,7 @@ TEST(KpBitsPerPixelConverter, GlobalThresholdKeepsPaddingBitsClear)
     for (const Case& c : cases) {
         const KpImage binary = Converter::kpDownscaleGray2Binary_global(gray, c.threshold);
         EXPECT_EQ(binary.kpGetBytesPerRow(), 2);
-        EXPECT_EQ(bytesOf(binary), (std::vector<uint8_t>{c.first, c.second, c.first, c.second})) << c.threshold;
+        EXPECT_EQ(pixelsOf(binary), (std::vector<uint8_t>{c.first, c.second, c.first, c.second})) << c.threshold;
     }
 }
 
@@ -159,32 +144,32 @@ TEST(KpBitsPerPixelConverter, FastPathsMatchTheLiteralRules)
 
         const KpImage expanded = Converter::kpBinary2Gray(binary);
         expectShapeOf(expanded, binary, 8);
-        EXPECT_EQ(bytesOf(expanded), bytesOf(literalBinary2Gray(binary))) << width;
+        EXPECT_EQ(pixelsOf(expanded), pixelsOf(literalBinary2Gray(binary))) << width;
 
         for (int threshold : {0, 1, 77, 127, 128, 255}) {
             const KpImage packed = Converter::kpDownscaleGray2Binary_global(gray, threshold);
             expectShapeOf(packed, gray, 1);
-            EXPECT_EQ(bytesOf(packed), bytesOf(literalGlobal(gray, threshold))) << width << " at " << threshold;
+            EXPECT_EQ(pixelsOf(packed), pixelsOf(literalGlobal(gray, threshold))) << width << " at " << threshold;
         }
 
         const KpImage average = Converter::kpDownscaleColor2Gray_average(colour);
         expectShapeOf(average, colour, 8);
-        EXPECT_EQ(bytesOf(average), bytesOf(literalAverage(colour))) << width;
-        EXPECT_EQ(bytesOf(Converter::kpDownscaleColor2Gray_weighted(colour, 1.0f, 1.0f, 1.0f)), bytesOf(average));
+        EXPECT_EQ(pixelsOf(average), pixelsOf(literalAverage(colour))) << width;
+        EXPECT_EQ(pixelsOf(Converter::kpDownscaleColor2Gray_weighted(colour, 1.0f, 1.0f, 1.0f)), pixelsOf(average));
 
         const KpImage tripled = Converter::kpGray2Color(gray);
         expectShapeOf(tripled, gray, 24);
         const KpImage whiteOrBlack = Converter::kpBinary2Color(binary);
         expectShapeOf(whiteOrBlack, binary, 24);
         for (int c = 0; c < 3; ++c) {
-            EXPECT_EQ(bytesOf(tripled.kpGetChannelImage(c)), bytesOf(gray));
-            EXPECT_EQ(bytesOf(whiteOrBlack.kpGetChannelImage(c)), bytesOf(expanded));
+            EXPECT_EQ(pixelsOf(tripled.kpGetChannelImage(c)), pixelsOf(gray));
+            EXPECT_EQ(pixelsOf(whiteOrBlack.kpGetChannelImage(c)), pixelsOf(expanded));
         }
 
         for (const std::array<int, 3>& t : {std::array<int, 3>{0, 0, 0}, {100, 150, 200}, {255, 1, 128}}) {
             const KpImage direct = Converter::kpDownscaleColor2Binary_threshold(colour, t[0], t[1], t[2]);
             expectShapeOf(direct, colour, 1);
-            EXPECT_EQ(bytesOf(direct), bytesOf(chainedThreshold(colour, t[0], t[1], t[2]))) << width;
+            EXPECT_EQ(pixelsOf(direct), pixelsOf(chainedThreshold(colour, t[0], t[1], t[2]))) << width;
         }
     }
 }
@@ -203,9 +188,9 @@ TEST(KpBitsPerPixelConverter, BinaryRoundTripKeepsBitsAndClearsPadding)
 TEST(KpBitsPerPixelConverter, ColourReductionValues)
 {
     const KpImage pixels = colourPixels({{10, 20, 31}, {100, 200, 150}, {99, 255, 255}, {255, 255, 255}});
-    EXPECT_EQ(bytesOf(Converter::kpDownscaleColor2Gray_average(pixels)), (std::vector<uint8_t>{20, 150, 203, 255}));
+    EXPECT_EQ(pixelsOf(Converter::kpDownscaleColor2Gray_average(pixels)), (std::vector<uint8_t>{20, 150, 203, 255}));
     // (10*1 + 20*2 + 31*0.5) / 3.5 = 18.71 and so on, truncated.
-    EXPECT_EQ(bytesOf(Converter::kpDownscaleColor2Gray_weighted(pixels, 1.0f, 2.0f, 0.5f)),
+    EXPECT_EQ(pixelsOf(Converter::kpDownscaleColor2Gray_weighted(pixels, 1.0f, 2.0f, 0.5f)),
               (std::vector<uint8_t>{18, 164, 210, 255}));
     EXPECT_EQ(testsupport::pictureOf(Converter::kpDownscaleColor2Binary_threshold(pixels, 100, 100, 100)),
               (std::vector<std::string>{"#.#."}));
@@ -218,8 +203,8 @@ TEST(KpBitsPerPixelConverter, PercentThresholdUsesEachChannelsRange)
     const KpImage pixels = colourPixels({{10, 0, 100}, {50, 200, 101}, {30, 100, 100}, {29, 150, 101}, {40, 99, 101}});
     EXPECT_EQ(testsupport::pictureOf(Converter::kpDownscaleColor2Binary_percentThreshold(pixels, 0.5)),
               (std::vector<std::string>{"#..##"}));
-    EXPECT_EQ(bytesOf(Converter::kpDownscalePercentThresholdBinarization(pixels, 50)),
-              bytesOf(Converter::kpDownscaleColor2Binary_percentThreshold(pixels, 0.5)));
+    EXPECT_EQ(pixelsOf(Converter::kpDownscalePercentThresholdBinarization(pixels, 50)),
+              pixelsOf(Converter::kpDownscaleColor2Binary_percentThreshold(pixels, 0.5)));
     // At 1.0 the thresholds are 60, 200 and 201: no pixel passes.
     EXPECT_EQ(testsupport::pictureOf(Converter::kpDownscalePercentThresholdBinarization(pixels, 100)),
               (std::vector<std::string>{"#####"}));
@@ -250,7 +235,7 @@ TEST(KpBitsPerPixelConverter, ConvertImageGoesUpOnly)
     for (const Case& c : cases) {
         const KpImage result = Converter::kpConvertImage(*c.source, c.target);
         EXPECT_EQ(result.kpGetDepth(), c.expected.kpGetDepth());
-        EXPECT_EQ(bytesOf(result), bytesOf(c.expected)) << c.source->kpGetDepth() << " to " << c.target;
+        EXPECT_EQ(pixelsOf(result), pixelsOf(c.expected)) << c.source->kpGetDepth() << " to " << c.target;
         EXPECT_NE(result.kpGetData(), c.source->kpGetData());
     }
 }

@@ -16,24 +16,11 @@
 namespace {
 
 using testsupport::capturedLog;
+using testsupport::expectBareFailure;
 using testsupport::expectFailure;
 using testsupport::grayFromPicture;
 using testsupport::randomImage;
 using testsupport::sixteenBitImage;
-
-// A failure whose message is the bare text, without a source location.
-void expectBareFailure(const std::function<void()>& action, int code, const std::string& text)
-{
-    try {
-        action();
-        ADD_FAILURE() << "nothing thrown, expected: " << text;
-    } catch (const KpException& e) {
-        EXPECT_EQ(e.kpGetCode(), code);
-        EXPECT_EQ(e.kpGetMessage(), text);
-    }
-}
-
-// An image of an unsupported depth that still holds a buffer.
 
 KpImage grayWithBlack(int width, int height, const std::vector<KpPoint>& black)
 {

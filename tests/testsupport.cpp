@@ -4,6 +4,7 @@
 #include "kpimagefactory.h"
 #include "kplogger.h"
 #include "kpmemoryfile.h"
+#include "kpprocessor.h"
 
 #include <gtest/gtest.h>
 
@@ -52,6 +53,26 @@ KpImage binaryFromPicture(const std::vector<std::string>& rows)
                 row[x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
             }
         }
+    }
+    return image;
+}
+
+KpImage colourPixels(const std::vector<std::array<uint8_t, 3>>& pixels)
+{
+    KpImage image(static_cast<int>(pixels.size()), 1, 24);
+    for (std::size_t i = 0; i < pixels.size(); ++i) {
+        image.kpSetPixel(static_cast<int>(i), 0, pixels[i][0], pixels[i][1], pixels[i][2]);
+    }
+    return image;
+}
+
+KpImage uniformColour(int width, int height, uint8_t r, uint8_t g, uint8_t b)
+{
+    KpImage image(width, height, 24);
+    for (std::size_t i = 0; i < image.kpGetImageSize(); i += 3) {
+        image.kpGetData()[i] = r;
+        image.kpGetData()[i + 1] = g;
+        image.kpGetData()[i + 2] = b;
     }
     return image;
 }
@@ -134,6 +155,27 @@ std::string textOf(const std::vector<PointList>& lists)
         text += "\n";
     }
     return text;
+}
+
+void forEachBuild(const std::function<void(const std::string& build)>& check)
+{
+    if (KpProcessor::kpUseAvx2()) {
+        check("AVX2");
+    }
+    KpProcessor::kpAllowAvx2(false);
+    check("baseline");
+    KpProcessor::kpAllowAvx2(true);
+}
+
+void expectBareFailure(const std::function<void()>& action, int code, const std::string& text)
+{
+    try {
+        action();
+        ADD_FAILURE() << "nothing thrown, expected: " << text;
+    } catch (const KpException& e) {
+        EXPECT_EQ(e.kpGetCode(), code);
+        EXPECT_EQ(e.kpGetMessage(), text);
+    }
 }
 
 std::string corpusDir()

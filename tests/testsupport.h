@@ -5,6 +5,7 @@
 #include "kpimage.h"
 #include "point.h"
 
+#include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <functional>
@@ -37,11 +38,24 @@ std::string capturedLog(const std::function<void()>& action);
 // Point lists as text, one list a line: "(row,col)(row,col)...".
 std::string textOf(const std::vector<PointList>& lists);
 
+// A 24-bit image of one row holding these pixels.
+KpImage colourPixels(const std::vector<std::array<uint8_t, 3>>& pixels);
+// A 24-bit image of one colour.
+KpImage uniformColour(int width, int height, uint8_t r, uint8_t g, uint8_t b);
+
+// Runs check with the AVX2 builds of the hot loops (when the processor
+// has AVX2) and again with the baseline builds only, naming the build.
+void forEachBuild(const std::function<void(const std::string& build)>& check);
+
 // Runs action and checks that it raises a KpException with this code and
 // a message ending in this text; with a source name, the message must
 // also begin with that file name and a colon.
 void expectFailure(const std::function<void()>& action, int code, const std::string& text,
                    const std::string& sourceName = std::string());
+
+// The same for a failure whose whole message is text: it carries no
+// source location.
+void expectBareFailure(const std::function<void()>& action, int code, const std::string& text);
 
 // The folder of real image files written by other programs, or an empty
 // string when it is absent.

@@ -42,6 +42,9 @@ public:
     static KpImage kpDownscaleColor2Binary_percentThreshold(const KpImage& image, double fraction);
     // The same with the fraction given in percent (0..100).
     static KpImage kpDownscalePercentThresholdBinarization(const KpImage& image, int percent);
+    // Smooths a 24-bit image once with the 5 x 5 smoothing mask and keeps
+    // white the pixels whose luminance Y is at least 195.
+    static KpImage kpDownscaleColor2Binary_ycrcb(const KpImage& image);
 
     // A colour image of at most 256 distinct colours, as palette formats
     // need: a binary or gray image becomes colour; a colour image of 256

@@ -4,6 +4,7 @@
 #include "kppixelbuffer.h"
 
 #include <cstring>
+#include <string>
 #include <limits>
 #include <utility>
 
@@ -341,4 +342,30 @@ KpImage KpImage::kpReverseImage() const
     // Inverting the three channels apart and merging them gives the
     // complement of every byte of the interleaved buffer.
     return complementedBytes(*this);
+}
+
+bool KpImage::holdsAt(const KpImage& other, int32_t x, int32_t y) const
+{
+    return x >= 0 && y >= 0 && static_cast<int64_t>(x) + other.head.width <= head.width &&
+           static_cast<int64_t>(y) + other.head.height <= head.height;
+}
+
+KpImage KpImage::unfilledCopy(const char* failureText) const
+{
+    const char* text = failureText != nullptr ? failureText : KpPixelBuffer::KP_DEFAULT_FAILURE_TEXT;
+    KpImage result(KpPixelBuffer::kpAllocate(head.bytesPerRow, head.height, text).release(), head);
+    result.head.reserved2 = 0;
+    result.hasWarnings = hasWarnings;
+    return result;
+}
+
+void KpImage::checkColourSource(const char* name) const
+{
+    const std::string prefix = std::string("<KpImage::") + name + "()> ";
+    if (!data) {
+        KP_THROW(KP_NO_DATA, prefix + "Image Data is NULL!");
+    }
+    if (head.depth != 24) {
+        KP_THROW(KP_INVALID_ARGUMENT, prefix + "Color image expected in KpImage::" + name + "!");
+    }
 }

@@ -130,6 +130,53 @@ public:
     KpImage kpFlipByteImage(int32_t direction) const;
     KpImage kpFlipImage(int32_t direction) const;
 
+    // The black pixels of a black and white image (1-bit, or 8-bit of 0
+    // and 255) that touch white with a 4-neighbour, as an 8-bit image;
+    // the outer border is white.
+    KpImage kpContourImage() const;
+    // Pixel arithmetic, pastes and contrast stretching. Regions are placed
+    // at column x, row y of this image and must lie inside it. The add
+    // and subtract rule is per byte modulo 256 for 8-bit and 24-bit
+    // images; for 1-bit images the black pixels of other turn this image's
+    // pixels black (add) or white (subtract).
+    KpImage kpAddImage(const KpImage& other, int32_t x, int32_t y) const;
+    KpImage kpSubtractImage(const KpImage& other, int32_t x, int32_t y) const;
+    // Pastes of an image of the same depth; 1-bit images are pasted bit
+    // by bit at pixel x.
+    KpImage kpPasteByteImage(const KpImage& other, int32_t x, int32_t y) const;
+    void kpPasteInByteImage(const KpImage& other, int32_t x, int32_t y);
+    // Pastes a shallower image converted to this image's depth.
+    void kpPasteInImage(const KpImage& other, int32_t x, int32_t y);
+    // Pastes into a copy, deepened first when other is deeper.
+    KpImage kpPasteImage(const KpImage& other, int32_t x, int32_t y) const;
+    // Contrast stretch v -> (v - min) * 255 / (max - min): over all bytes
+    // (global and grayscale), per channel of a 24-bit image (colour), or
+    // the global stretch of 8-bit and 24-bit images (kpNormalizeImage).
+    // 1-bit images are returned unchanged.
+    KpImage kpNormalizeImage() const;
+    KpImage kpNormalizeGrayscaleImage() const;
+    KpImage kpNormalizeColorImage() const;
+    KpImage kpNormalizeGlobalImage() const;
+
+    // Colour spaces of 24-bit images: Y, Cr, Cb (BT.601, luma 16..235)
+    // and H, S, V (hue in degrees modulo 256, S 0 or 1, V the maximum).
+    KpImage kpConvertToYcrCb() const;
+    KpImage kpConvertFromYcrCb() const;
+    KpImage kpConverRGBToHSV() const;
+    KpImage kpConverHSVToRGB() const;
+    // h in degrees (-1 for black), s and v as v = max(r, g, b), s = (v - min) / v.
+    static void kpRGBToHSV(float r, float g, float b, float* h, float* s, float* v);
+    static void kpHSVToRGB(float h, float s, float v, float* r, float* g, float* b);
+
+    // Polar resampling of the same size, bilinear, white outside the
+    // source: columns are angles (0 to 2 pi) and rows radii (0 to the
+    // largest radius) around the centroid of the darkness.
+    KpImage kpPolarImage(bool fromCorners) const;
+    // The way back: a polar image rolled around the image centre, or
+    // around centre with rows reaching radius rmax (> 0).
+    KpImage kpCartesianImage() const;
+    KpImage kpCartesianImage(const KpPoint& centre, double rmax) const;
+
     // File operations through the format registry: loading picks the
     // codec by content, saving by the file name's extension.
     void kpLoadImage(const char* fileName, KpBaseImage* preferredCodec = nullptr);
@@ -145,6 +192,17 @@ public:
     static std::size_t kpCheckedBufferSize(int64_t rowBytes, int64_t rows);
 
 private:
+    // True when an image of other's size placed at (x, y) lies inside this one.
+    bool holdsAt(const KpImage& other, int32_t x, int32_t y) const;
+    // An image with this image's header, as a copy has it, and a buffer of
+    // the same size left unfilled (refused with failureText, or the
+    // allocator's own text when null).
+    KpImage unfilledCopy(const char* failureText = nullptr) const;
+    // This image with other added (or subtracted) at (x, y).
+    KpImage combinedWith(const KpImage& other, int32_t x, int32_t y, bool subtract) const;
+    // Refuses an image without data (code 5) and one of a depth other than
+    // 24 (code 7), naming the operation as in "<KpImage::name()>".
+    void checkColourSource(const char* name) const;
     void deriveStore();
     bool isSingleValueStore() const;
     void checkColourStore() const;
