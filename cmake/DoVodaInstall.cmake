@@ -4,7 +4,7 @@
 include(CMakePackageConfigHelpers)
 
 set(DOVODA_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/DoVoda)
-set(DOVODA_INSTALL_TARGETS imaging imaging_core imaging_analysis imaging_io edgelib DoVoda dovoda_draw_lines)
+set(DOVODA_INSTALL_TARGETS imaging imaging_core imaging_analysis imaging_io edgelib DoVoda dovoda-lines dovoda_draw_lines)
 
 install(TARGETS ${DOVODA_INSTALL_TARGETS}
   EXPORT DoVodaTargets

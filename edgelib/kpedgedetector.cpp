@@ -29,10 +29,6 @@
 
 namespace {
 
-const float SIGMA = 1.5f;
-const float LOW_RATIO = 0.35f;
-const float HIGH_FRACTION = 0.75f;
-
 // Constants of the kernel, used exactly as written (not e and 2 pi).
 const double KERNEL_BASE = 2.71828;
 const double KERNEL_TWO_PI = 6.2831853;
@@ -425,6 +421,22 @@ KpImage grayForDetection(const KpImage& input)
     KP_THROW(KP_INVALID_ARGUMENT, GRAY_EXPECTED);
 }
 
+bool isShare(float value)
+{
+    return value >= 0.0f && value <= 1.0f;
+}
+
+// The kernel checks sigma; the two shares must lie in 0 .. 1 (NaN does not).
+void checkParameters(const KpEdgeDetector::Parameters& parameters)
+{
+    KpEdgeDetector::gaussianKernel(parameters.sigma);
+    if (!isShare(parameters.highFraction) || !isShare(parameters.lowRatio)) {
+        KP_THROW(KP_INVALID_ARGUMENT, "<KpEdgeDetector::detectEdges()> the high fraction " +
+                                          std::to_string(parameters.highFraction) + " and the low ratio " +
+                                          std::to_string(parameters.lowRatio) + " must lie between 0 and 1.");
+    }
+}
+
 } // namespace
 
 KpEdgeDetector::Kernel KpEdgeDetector::gaussianKernel(float sigma)
@@ -485,18 +497,24 @@ int16_t KpEdgeDetector::lowThreshold(int high, float lowRatio)
 
 KpImage KpEdgeDetector::detectEdges(const KpImage& input) const
 {
+    return detectEdges(input, Parameters());
+}
+
+KpImage KpEdgeDetector::detectEdges(const KpImage& input, const Parameters& parameters) const
+{
     if (input.kpGetData() == nullptr) {
         KP_THROW(KP_NO_DATA, DATA_IS_NULL);
     }
+    checkParameters(parameters);
     if (input.kpGetDepth() != 8) {
-        return detectEdges(grayForDetection(input));
+        return detectEdges(grayForDetection(input), parameters);
     }
     const int width = input.kpGetWidth();
     const int height = input.kpGetHeight();
     KpImage result(width, height, 8);
     if (width >= 2 && height >= 2) {
-        detectEdgesCore(input.kpGetData(), input.kpGetBytesPerRow(), height, width, SIGMA, LOW_RATIO, HIGH_FRACTION,
-                        result.kpGetData());
+        detectEdgesCore(input.kpGetData(), input.kpGetBytesPerRow(), height, width, parameters.sigma,
+                        parameters.lowRatio, parameters.highFraction, result.kpGetData());
     }
     return result;
 }

@@ -5,10 +5,24 @@
 
 #include <cstdint>
 
-// Canny edge detector with fixed parameters (sigma 1.5, high threshold at
-// the 0.75 point of the magnitude histogram, low threshold 0.35 of it).
+// Canny edge detector. By default it smooths with sigma 1.5, puts the high
+// threshold at the 0.75 point of the magnitude histogram and the low
+// threshold at 0.35 of it; other values can be passed as Parameters.
 class KpEdgeDetector {
 public:
+    // The numbers that tune the detector. The defaults are those of
+    // detectEdges(input).
+    struct Parameters {
+        // Standard deviation of the Gaussian smoothing, in pixels (above 0,
+        // at most 3.6).
+        float sigma = 1.5f;
+        // The share of candidate pixels (0 to 1) whose magnitude lies
+        // below the high threshold: a higher value keeps fewer seeds.
+        float highFraction = 0.75f;
+        // The low threshold as a share of the high one (0 to 1).
+        float lowRatio = 0.35f;
+    };
+
     // The largest Gaussian window the detector holds (sigma up to 3.6).
     static const int MAX_KERNEL_TAPS = 20;
 
@@ -22,6 +36,8 @@ public:
     // No pixel data: code 5; a depth other than 8: code 7. Images with
     // fewer than two rows or columns have no gradient and come out white.
     KpImage detectEdges(const KpImage& input) const;
+    // The same with other parameters; parameters out of range: code 7.
+    KpImage detectEdges(const KpImage& input, const Parameters& parameters) const;
 
     // The steps that set the detector's numbers, open for checking.
     static Kernel gaussianKernel(float sigma);

@@ -1,10 +1,10 @@
 #include "kpedgelinker.h"
 
 #include "kpbitsperpixelconverter.h"
-#include "kpblockwriter.h"
 #include "kpchord.h"
 #include "kpconnectedcomponents.h"
 #include "kpfarthestpoint.h"
+#include "kplinefile.h"
 #include "kppointlists.h"
 #include "kpskeleton.h"
 #include "kptablememory.h"
@@ -31,9 +31,6 @@ const int32_t JUNCTION_CROSSINGS = 5;
 
 // The pixelLabels value of a stroke pixel not yet traced.
 const int32_t UNTRACED = 1;
-
-// Padding pair of the line file after a polyline's vertices.
-const int32_t PADDING = -2;
 
 // The largest of a series of values offered in order, and the index of
 // its first occurrence; 0 at index 0 when no value is positive.
@@ -69,24 +66,16 @@ int64_t rasterKey(const point& p, int32_t cols)
     return (static_cast<int64_t>(p.row) - 1) * cols + p.col;
 }
 
-// Writes "row,col," as two "%d," texts.
-void writePair(KpBlockWriter& writer, int32_t row, int32_t col)
-{
-    char* out = writer.room(2 * KpBlockWriter::MAX_DECIMAL_CHARS + 2);
-    out = KpBlockWriter::formatDecimal(out, row);
-    *out++ = ',';
-    out = KpBlockWriter::formatDecimal(out, col);
-    *out++ = ',';
-    writer.advance(out);
-}
-
 } // namespace
 
 // ---------------------------------------------------------------------
 // Construction
 
-KpEdgeLinker::KpEdgeLinker(KpImage edgeImage)
-    : image(std::move(edgeImage)), rows(0), cols(0), stopCode(0), continueCode(1), junctionCode(2)
+KpEdgeLinker::KpEdgeLinker(KpImage edgeImage) : KpEdgeLinker(std::move(edgeImage), Diagnostics::Write) {}
+
+KpEdgeLinker::KpEdgeLinker(KpImage edgeImage, Diagnostics diagnostics)
+    : image(std::move(edgeImage)), rows(0), cols(0), stopCode(0), continueCode(1), junctionCode(2),
+      writesDiagnostics(diagnostics == Diagnostics::Write)
 {
     prepareImage();
 }
@@ -95,25 +84,32 @@ KpEdgeLinker::~KpEdgeLinker() = default;
 
 void KpEdgeLinker::prepareImage()
 {
-    image.kpSaveImage("ori.png");
+    saveDiagnosticImage("ori.png");
     if (image.kpGetDepth() != 1) {
         if (image.kpGetDepth() == 24) {
             image = KpBitsPerPixelConverter::kpDownscaleColor2Gray_average(image);
         }
         image = KpBitsPerPixelConverter::kpDownscaleGray2Binary_global(image, 127);
-        image.kpSaveImage("bin.png");
+        saveDiagnosticImage("bin.png");
         image = KpSkeleton::kpSkeletonize(image);
     }
     rows = image.kpGetHeight();
     cols = image.kpGetWidth();
-    image.kpSaveImage("tmp.bmp");
+    saveDiagnosticImage("tmp.bmp");
     pixelLabels.loadFromImage(image.kpReverseImage(), 255);
     dumpLabels("test.txt");
 }
 
+void KpEdgeLinker::saveDiagnosticImage(const char* fileName)
+{
+    if (writesDiagnostics) {
+        image.kpSaveImage(fileName);
+    }
+}
+
 void KpEdgeLinker::dumpLabels(const char* fileName) const
 {
-    if (pixelLabels.writeText(fileName) == 0) {
+    if (writesDiagnostics && pixelLabels.writeText(fileName) == 0) {
         std::fprintf(stderr, "KpEdgeLinker: warning: could not write the diagnostic file %s\n", fileName);
     }
 }
@@ -421,24 +417,7 @@ double KpEdgeLinker::maxValue(const std::vector<double>& values, double& maximum
 
 int32_t KpEdgeLinker::writeLines(std::string fileName) const
 {
-    std::size_t width = 0;
-    for (const PointList& polyline : segmentLists) {
-        width = std::max(width, polyline.size());
-    }
-    const bool written = KpBlockWriter::writeTextFile(fileName, [this, width](KpBlockWriter& writer) {
-        for (const PointList& polyline : segmentLists) {
-            for (const point& vertex : polyline) {
-                writePair(writer, vertex.row, vertex.col);
-            }
-            for (std::size_t i = polyline.size(); i < width; ++i) {
-                writePair(writer, PADDING, PADDING);
-            }
-            char* out = writer.room(1);
-            *out = '\n';
-            writer.advance(out + 1);
-        }
-    });
-    return written ? 1 : 0;
+    return KpLineFile::write(fileName, segmentLists) ? 1 : 0;
 }
 
 // ---------------------------------------------------------------------

@@ -21,11 +21,17 @@
 // "bin.png" (not for 1-bit input), "tmp.bmp" and "test.txt" by the
 // constructor; "reset.txt", "updated.txt" and "ne.txt" by tracing when it
 // finds an edge list. A dump that cannot be written is reported on
-// standard error and the work goes on.
+// standard error and the work goes on. A linker constructed with
+// Diagnostics::Skip writes none of them, so that several linkers can work
+// side by side on separate threads.
 class KpEdgeLinker {
 public:
+    enum class Diagnostics { Write, Skip };
+
     // Takes its own copy of the edge image; the caller's is not changed.
+    // Writes the diagnostic files.
     explicit KpEdgeLinker(KpImage edgeImage);
+    KpEdgeLinker(KpImage edgeImage, Diagnostics diagnostics);
     ~KpEdgeLinker();
     KpEdgeLinker(const KpEdgeLinker&) = delete;
     KpEdgeLinker& operator=(const KpEdgeLinker&) = delete;
@@ -128,6 +134,7 @@ public:
 
 private:
     void prepareImage();
+    void saveDiagnosticImage(const char* fileName);
     void dumpLabels(const char* fileName) const;
     void walk(PointList& list, int32_t row, int32_t col, int32_t label);
     void closeRing(PointList& list) const;
@@ -167,6 +174,7 @@ private:
     // Index of the junction lists: one byte per pixel, 1 at a junction, so
     // a lookup costs one read however many junctions there are.
     std::vector<uint8_t> junctionMask;
+    bool writesDiagnostics;
 };
 
 #endif

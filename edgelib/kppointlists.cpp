@@ -1,6 +1,8 @@
 #include "kppointlists.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <cstddef>
 #include <cstdint>
 #include <utility>
@@ -59,6 +61,49 @@ void removeDuplicates(std::vector<PointList>& lists)
         }
     }
     lists.resize(next);
+}
+
+double pathLength(const PointList& list)
+{
+    double length = 0.0;
+    for (std::size_t i = 1; i < list.size(); ++i) {
+        length += std::hypot(static_cast<double>(list[i].row) - list[i - 1].row,
+                             static_cast<double>(list[i].col) - list[i - 1].col);
+    }
+    return length;
+}
+
+void removeShorterThan(std::vector<PointList>& lists, double minLength)
+{
+    lists.erase(std::remove_if(lists.begin(), lists.end(),
+                               [minLength](const PointList& list) { return pathLength(list) < minLength; }),
+                lists.end());
+}
+
+PointList segmentPixels(point a, const point& b)
+{
+    const int64_t dx = std::abs(static_cast<int64_t>(b.col) - a.col);
+    const int64_t dy = -std::abs(static_cast<int64_t>(b.row) - a.row);
+    const int32_t stepX = a.col < b.col ? 1 : -1;
+    const int32_t stepY = a.row < b.row ? 1 : -1;
+    PointList pixels;
+    pixels.reserve(static_cast<std::size_t>(std::max(dx, -dy)) + 1);
+    int64_t error = dx + dy;
+    for (;;) {
+        pixels.push_back(a);
+        if (a == b) {
+            return pixels;
+        }
+        const int64_t doubled = 2 * error;
+        if (doubled >= dy) {
+            error += dy;
+            a.col += stepX;
+        }
+        if (doubled <= dx) {
+            error += dx;
+            a.row += stepY;
+        }
+    }
 }
 
 } // namespace kppointlists

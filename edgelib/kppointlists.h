@@ -15,6 +15,18 @@ namespace kppointlists {
 // number of lists.
 void removeDuplicates(std::vector<PointList>& lists);
 
+// The length of the path through the points in order: the sum of the
+// straight distances between neighbours, in pixels.
+double pathLength(const PointList& list);
+
+// Drops, keeping the order of the others, every list whose path is
+// shorter than minLength pixels.
+void removeShorterThan(std::vector<PointList>& lists, double minLength);
+
+// The pixels of the 8-connected straight line from a to b, both ends
+// included, in walking order (Bresenham's walk).
+PointList segmentPixels(point a, const point& b);
+
 } // namespace kppointlists
 
 #endif

@@ -3,77 +3,19 @@
 //
 //   dovoda_draw_lines photo.png photo.png_output_line.txt lines.png
 #include "kpimage.h"
+#include "kplinefile.h"
+#include "kppointlists.h"
 
-#include <cstdlib>
-#include <fstream>
 #include <iostream>
-#include <sstream>
-#include <stdexcept>
-#include <string>
-#include <vector>
 
 namespace {
 
-struct Vertex {
-    int row;
-    int col;
-};
-
-// The vertices of one line of the file: "row,col," pairs up to the first
-// -2,-2 padding pair or the end of the line.
-std::vector<Vertex> parsePolyline(const std::string& line)
+// Sets the pixels of the straight segment from a to b.
+void drawSegment(KpImage& image, const point& a, const point& b)
 {
-    std::vector<Vertex> vertices;
-    std::istringstream fields(line);
-    std::string row;
-    std::string col;
-    while (std::getline(fields, row, ',') && std::getline(fields, col, ',')) {
-        Vertex v{std::stoi(row), std::stoi(col)};
-        if (v.row == -2 && v.col == -2) {
-            break;
-        }
-        vertices.push_back(v);
-    }
-    return vertices;
-}
-
-std::vector<std::vector<Vertex>> readLineFile(const std::string& fileName)
-{
-    std::ifstream file(fileName);
-    if (!file) {
-        throw std::runtime_error("cannot open " + fileName);
-    }
-    std::vector<std::vector<Vertex>> polylines;
-    std::string line;
-    while (std::getline(file, line)) {
-        polylines.push_back(parsePolyline(line));
-    }
-    return polylines;
-}
-
-// Sets the pixels of the straight segment from a to b (Bresenham's walk).
-void drawSegment(KpImage& image, Vertex a, Vertex b)
-{
-    const int dx = std::abs(b.col - a.col);
-    const int dy = -std::abs(b.row - a.row);
-    const int stepX = a.col < b.col ? 1 : -1;
-    const int stepY = a.row < b.row ? 1 : -1;
-    int error = dx + dy;
-    for (;;) {
-        if (image.kpIsInside(a.col, a.row)) {
-            image.kpSetPixel(a.col, a.row, 0);
-        }
-        if (a.col == b.col && a.row == b.row) {
-            return;
-        }
-        const int doubled = 2 * error;
-        if (doubled >= dy) {
-            error += dy;
-            a.col += stepX;
-        }
-        if (doubled <= dx) {
-            error += dx;
-            a.row += stepY;
+    for (const point& p : kppointlists::segmentPixels(a, b)) {
+        if (image.kpIsInside(p.col, p.row)) {
+            image.kpSetPixel(p.col, p.row, 0);
         }
     }
 }
@@ -90,7 +32,7 @@ int main(int argc, char* argv[])
         KpImage source;
         source.kpLoadImage(argv[1]);
         KpImage canvas(source.kpGetWidth(), source.kpGetHeight(), 8);
-        for (const std::vector<Vertex>& polyline : readLineFile(argv[2])) {
+        for (const PointList& polyline : KpLineFile::read(argv[2])) {
             for (std::size_t i = 1; i < polyline.size(); ++i) {
                 drawSegment(canvas, polyline[i - 1], polyline[i]);
             }

@@ -1,8 +1,9 @@
 # Helpers shared by the project's scripts: messages, package installation
 # and the CMake build.
 
-BUILD_PACKAGES=(cmake g++ make pkg-config libpng-dev zlib1g-dev libjpeg62-turbo-dev libtiff-dev)
-TEST_PACKAGES=(libgtest-dev imagemagick netpbm giflib-tools clang libclang-rt-14-dev libjpeg-turbo-progs libtiff-tools)
+BUILD_PACKAGES=(cmake g++ make pkg-config libpng-dev zlib1g-dev libjpeg62-turbo-dev libtiff-dev libcli11-dev)
+TEST_PACKAGES=(libgtest-dev imagemagick netpbm giflib-tools clang libclang-rt-14-dev libjpeg-turbo-progs libtiff-tools
+  librsvg2-bin python3-ezdxf)
 
 step() {
   printf '\n==> %s\n' "$*"

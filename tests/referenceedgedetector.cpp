@@ -133,7 +133,8 @@ std::vector<uint8_t> suppressNonMaxima(const Gradients& g)
     return n;
 }
 
-void hysteresis(const Gradients& g, const std::vector<uint8_t>& n, std::vector<uint8_t>& e)
+void hysteresis(const Gradients& g, const std::vector<uint8_t>& n, float highFraction, float lowRatio,
+                std::vector<uint8_t>& e)
 {
     const int rows = g.rows, cols = g.cols;
     for (int i = 0; i < rows * cols; ++i) {
@@ -157,8 +158,8 @@ void hysteresis(const Gradients& g, const std::vector<uint8_t>& n, std::vector<u
             ++hist[g.mag[i]];
         }
     }
-    const int high = highThreshold(hist, 0.75f);
-    const int16_t low = lowThreshold(high, 0.35f);
+    const int high = highThreshold(hist, highFraction);
+    const int16_t low = lowThreshold(high, lowRatio);
     const int dx[8] = {1, 1, 0, -1, -1, -1, 0, 1};
     const int dy[8] = {0, -1, -1, -1, 0, 1, 1, 1};
     for (int r = 0; r < rows; ++r) {
@@ -250,11 +251,11 @@ std::vector<int16_t> magnitudes(const KpImage& input)
     return gradientsOf(input, 1.5f).mag;
 }
 
-KpImage detectEdges(const KpImage& input)
+KpImage detectEdges(const KpImage& input, float sigma, float highFraction, float lowRatio)
 {
-    const Gradients g = gradientsOf(input, 1.5f);
+    const Gradients g = gradientsOf(input, sigma);
     std::vector<uint8_t> e(g.rows * g.cols);
-    hysteresis(g, suppressNonMaxima(g), e);
+    hysteresis(g, suppressNonMaxima(g), highFraction, lowRatio, e);
     KpImage result(g.cols, g.rows, 8);
     for (int y = 0; y < g.rows; ++y) {
         for (int x = 0; x < g.cols; ++x) {

@@ -18,7 +18,7 @@ int16_t lowThreshold(int high, float lowRatio);
 // The magnitude image of an 8-bit image (row-major, width x height).
 std::vector<int16_t> magnitudes(const KpImage& input);
 // The edge image of an 8-bit image with at least two rows and columns.
-KpImage detectEdges(const KpImage& input);
+KpImage detectEdges(const KpImage& input, float sigma = 1.5f, float highFraction = 0.75f, float lowRatio = 0.35f);
 
 } // namespace referenceedges
 

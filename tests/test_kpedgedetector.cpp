@@ -293,6 +293,61 @@ TEST(KpEdgeDetectorImages, PhotoLikeImagesMatchLiteralDetector)
     }
 }
 
+// Other parameters take the same path: each set matches the literal
+// detector with the same numbers, on gray input and on colour input made
+// gray first; the default set is the plain call.
+TEST(KpEdgeDetectorParameters, EverySetMatchesLiteralDetector)
+{
+    struct Case { const char* name; KpEdgeDetector::Parameters parameters; };
+    const Case cases[] = {
+        {"default", KpEdgeDetector::Parameters()},
+        {"narrow kernel", {0.8f, 0.75f, 0.35f}},
+        {"widest kernel, few seeds", {3.6f, 0.95f, 0.5f}},
+        {"every candidate a seed", {2.0f, 0.0f, 0.0f}},
+        {"only the top as seed", {1.5f, 1.0f, 1.0f}},
+    };
+    const KpImage gray = benchsupport::makePhotoLikeImage(160, 120, 8, 7);
+    KpImage colour(160, 120, 24);
+    for (int y = 0; y < 120; ++y) {
+        for (int x = 0; x < 160; ++x) {
+            const uint8_t v = gray.kpGetPixelScale(x, y);
+            colour.kpSetPixel(x, y, v, v, v);
+        }
+    }
+    const KpEdgeDetector detector;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const KpEdgeDetector::Parameters& p = c.parameters;
+        const std::vector<uint8_t> edges = pixelsOf(detector.detectEdges(gray, p));
+        EXPECT_TRUE(edges == pixelsOf(referenceedges::detectEdges(gray, p.sigma, p.highFraction, p.lowRatio)));
+        EXPECT_TRUE(edges == pixelsOf(detector.detectEdges(colour, p)));
+    }
+    EXPECT_TRUE(pixelsOf(detector.detectEdges(gray)) == pixelsOf(detector.detectEdges(gray, {})));
+    EXPECT_FALSE(pixelsOf(detector.detectEdges(gray)) == pixelsOf(detector.detectEdges(gray, {3.0f, 0.9f, 0.35f})))
+        << "the parameters change the result";
+}
+
+TEST(KpEdgeDetectorParameters, ValuesOutOfRangeAreRefused)
+{
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    struct Case { const char* name; KpEdgeDetector::Parameters parameters; const char* text; };
+    const Case cases[] = {
+        {"sigma too wide", {3.7f, 0.75f, 0.35f}, "(sigma at most 3.6)."},
+        {"sigma zero", {0.0f, 0.75f, 0.35f}, "(sigma at most 3.6)."},
+        {"high fraction above 1", {1.5f, 1.5f, 0.35f}, "must lie between 0 and 1."},
+        {"high fraction negative", {1.5f, -0.1f, 0.35f}, "must lie between 0 and 1."},
+        {"high fraction NaN", {1.5f, nan, 0.35f}, "must lie between 0 and 1."},
+        {"low ratio above 1", {1.5f, 0.75f, 2.0f}, "must lie between 0 and 1."},
+        {"low ratio NaN", {1.5f, 0.75f, nan}, "must lie between 0 and 1."},
+    };
+    const KpImage input = benchsupport::makePhotoLikeImage(40, 30, 8, 1);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        testsupport::expectFailure([&] { KpEdgeDetector().detectEdges(input, c.parameters); }, KP_INVALID_ARGUMENT,
+                                   c.text);
+    }
+}
+
 // Reads a binary 8-bit PGM as written by the converter.
 KpImage readPgm(const std::string& path)
 {

@@ -19,6 +19,7 @@ using testsupport::binaryFromPicture;
 using testsupport::fileExists;
 using testsupport::grayFromPicture;
 using testsupport::readFile;
+using testsupport::textOf;
 
 namespace {
 
@@ -39,18 +40,6 @@ std::vector<std::string> labelsOf(const KpEdgeLinker& linker)
         rows.push_back(row);
     }
     return rows;
-}
-
-std::string textOf(const std::vector<PointList>& lists)
-{
-    std::string text;
-    for (const PointList& list : lists) {
-        for (const point& p : list) {
-            text += "(" + std::to_string(p.row) + "," + std::to_string(p.col) + ")";
-        }
-        text += "\n";
-    }
-    return text;
 }
 
 // The traced edge lists of a picture ('#' strokes) given as a 1-bit
@@ -120,6 +109,35 @@ TEST_F(EdgeLinkerTest, ThickStrokeIsThinnedToOnePixel)
 TEST_F(EdgeLinkerTest, EmptyImageIsRefused)
 {
     EXPECT_THROW(KpEdgeLinker linker{KpImage()}, KpException);
+}
+
+// Without diagnostic files the linker does the same work: same matrix,
+// edge lists and polylines, and nothing in the working folder.
+TEST_F(EdgeLinkerTest, SkippingDiagnosticsWritesNothingAndChangesNothing)
+{
+    struct Case { const char* name; KpImage image; };
+    KpImage plus = grayFromPicture({"...#...", "...#...", "...#...", "#######", "...#...", "...#...", "...#..."});
+    const Case cases[] = {
+        {"gray plus", plus},
+        {"binary ring", binaryFromPicture({"......", ".####.", ".#..#.", ".#..#.", ".####.", "......"})},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        testsupport::ScopedWorkingDir quiet;
+        KpEdgeLinker skipping(c.image, KpEdgeLinker::Diagnostics::Skip);
+        const std::vector<std::string> prepared = labelsOf(skipping);
+        const std::vector<PointList> lines = skipping.extractLines(2.0);
+        EXPECT_TRUE(testsupport::runCommand("ls -A '" + quiet.path() + "'").empty()) << "files were written";
+
+        testsupport::ScopedWorkingDir dumps;
+        KpEdgeLinker writing(c.image);
+        EXPECT_EQ(labelsOf(writing), prepared);
+        EXPECT_EQ(textOf(writing.extractLines(2.0)), textOf(lines));
+        EXPECT_EQ(textOf(writing.getEdgeLists()), textOf(skipping.getEdgeLists()));
+        EXPECT_FALSE(lines.empty());
+        EXPECT_TRUE(fileExists("ne.txt"));
+    }
+    EXPECT_THROW(KpEdgeLinker(KpImage(), KpEdgeLinker::Diagnostics::Skip), KpException) << "empty image";
 }
 
 TEST_F(EdgeLinkerTest, DumpThatCannotBeWrittenIsReportedAndWorkGoesOn)
@@ -263,6 +281,48 @@ INSTANTIATE_TEST_SUITE_P(Lists, DuplicateTest,
                                            DuplicateCase{"EmptyListsCollapse", {{}, {}, A}, {{}, A}},
                                            DuplicateCase{"NoList", {}, {}}),
                          [](const ::testing::TestParamInfo<DuplicateCase>& info) { return std::string(info.param.name); });
+
+// Lengths along the path: a diagonal step counts sqrt(2), a closed list
+// its whole ring; a list exactly at the minimum is kept.
+TEST(LengthFilter, DropsListsShorterThanTheMinimumAndKeepsTheOrder)
+{
+    const PointList diagonal{{0, 0}, {3, 4}};                  // 5
+    const PointList bent{{0, 0}, {0, 3}, {4, 3}};              // 7
+    const PointList ring{{0, 0}, {0, 2}, {2, 2}, {0, 0}};      // 4 + sqrt(8)
+    const PointList dot{{5, 5}};                               // 0
+    EXPECT_DOUBLE_EQ(kppointlists::pathLength(ring), 4.0 + std::sqrt(8.0));
+    struct Case { double minLength; std::vector<PointList> kept; };
+    const Case cases[] = {
+        {0.0, {diagonal, bent, ring, dot}},
+        {5.0, {diagonal, bent, ring}},
+        {6.9, {bent}},
+        {7.0, {bent}},
+        {7.5, {}},
+    };
+    for (const Case& c : cases) {
+        std::vector<PointList> lists{diagonal, bent, ring, dot};
+        kppointlists::removeShorterThan(lists, c.minLength);
+        EXPECT_EQ(textOf(lists), textOf(c.kept)) << c.minLength;
+    }
+}
+
+// Segments walk 8-connected from end to end, in either direction; the
+// steps along the minor axis are spread evenly.
+TEST(SegmentPixels, WalkEightConnectedFromEndToEnd)
+{
+    struct Case { const char* name; point a, b; std::string pixels; };
+    const Case cases[] = {
+        {"single point", {3, 4}, {3, 4}, "(3,4)\n"},
+        {"row", {2, 1}, {2, 4}, "(2,1)(2,2)(2,3)(2,4)\n"},
+        {"column upwards", {3, 0}, {0, 0}, "(3,0)(2,0)(1,0)(0,0)\n"},
+        {"diagonal", {0, 0}, {2, 2}, "(0,0)(1,1)(2,2)\n"},
+        {"shallow", {0, 0}, {1, 4}, "(0,0)(0,1)(1,2)(1,3)(1,4)\n"},
+        {"steep backwards", {4, 1}, {0, 0}, "(4,1)(3,1)(2,0)(1,0)(0,0)\n"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(textOf({kppointlists::segmentPixels(c.a, c.b)}), c.pixels) << c.name;
+    }
+}
 
 // --- Fitting -------------------------------------------------------------------
 

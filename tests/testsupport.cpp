@@ -161,6 +161,18 @@ void expectFailure(const std::function<void()>& action, int code, const std::str
     }
 }
 
+std::string textOf(const std::vector<PointList>& lists)
+{
+    std::string text;
+    for (const PointList& list : lists) {
+        for (const point& p : list) {
+            text += "(" + std::to_string(p.row) + "," + std::to_string(p.col) + ")";
+        }
+        text += "\n";
+    }
+    return text;
+}
+
 void forEachBuild(const std::function<void(const std::string& build)>& check)
 {
     if (KpProcessor::kpUseAvx2()) {

@@ -3,6 +3,7 @@
 
 #include "kpbaseimage.h"
 #include "kpimage.h"
+#include "point.h"
 
 #include <array>
 #include <cstdint>
@@ -39,6 +40,9 @@ KpImage balancedGrayImage();
 // What action writes through the shared logger at level 2 and above (to
 // standard output); the threshold is back at 3 afterwards.
 std::string capturedLog(const std::function<void()>& action);
+
+// Point lists as text, one list a line: "(row,col)(row,col)...".
+std::string textOf(const std::vector<PointList>& lists);
 
 // A 24-bit image of one row holding these pixels.
 KpImage colourPixels(const std::vector<std::array<uint8_t, 3>>& pixels);
