@@ -1,6 +1,11 @@
 #include "kpblockwriter.h"
 
-KpBlockWriter::KpBlockWriter(FILE* file) : file(file), block(BLOCK_BYTES), end(block.data()) {}
+#include <utility>
+
+KpBlockWriter::KpBlockWriter(std::vector<FILE*> files)
+    : files(std::move(files)), ok(this->files.size(), true), block(BLOCK_BYTES), end(block.data())
+{
+}
 
 char* KpBlockWriter::room(std::size_t bytes)
 {
@@ -10,14 +15,15 @@ char* KpBlockWriter::room(std::size_t bytes)
     return end;
 }
 
-bool KpBlockWriter::flush()
+void KpBlockWriter::flush()
 {
     const std::size_t used = static_cast<std::size_t>(end - block.data());
-    if (used != 0 && std::fwrite(block.data(), 1, used, file) != used) {
-        ok = false;
+    for (std::size_t i = 0; i < files.size() && used != 0; ++i) {
+        if (ok[i] && std::fwrite(block.data(), 1, used, files[i]) != used) {
+            ok[i] = false;
+        }
     }
     end = block.data();
-    return ok;
 }
 
 char* KpBlockWriter::formatDecimal(char* out, int32_t value)

@@ -11,6 +11,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 
 namespace {
 
@@ -29,8 +31,11 @@ const int32_t JUNCTION_CROSSINGS = 5;
 // The pixelLabels value of a stroke pixel not yet traced.
 const int32_t UNTRACED = 1;
 
-// Padding pair of the line file after a polyline's vertices.
-const int32_t PADDING = -2;
+// The padding pair (-2, -2) of the line file after a polyline's
+// vertices, written from a piece of repeated pairs.
+const char PADDING_PAIR[] = "-2,-2,";
+const std::size_t PADDING_PAIR_CHARS = sizeof PADDING_PAIR - 1;
+const std::size_t PADDING_PAIRS_PER_PIECE = 512;
 
 // The largest of a series of values offered in order, and the index of
 // its first occurrence; 0 at index 0 when no value is positive.
@@ -77,6 +82,31 @@ void writePair(KpBlockWriter& writer, int32_t row, int32_t col)
     writer.advance(out);
 }
 
+const std::string& paddingPiece()
+{
+    static const std::string piece = [] {
+        std::string text;
+        for (std::size_t i = 0; i < PADDING_PAIRS_PER_PIECE; ++i) {
+            text += PADDING_PAIR;
+        }
+        return text;
+    }();
+    return piece;
+}
+
+// Writes pairs padding pairs "-2,-2,".
+void writePadding(KpBlockWriter& writer, std::size_t pairs)
+{
+    const std::string& piece = paddingPiece();
+    while (pairs > 0) {
+        const std::size_t count = std::min(pairs, PADDING_PAIRS_PER_PIECE);
+        char* out = writer.room(count * PADDING_PAIR_CHARS);
+        std::memcpy(out, piece.data(), count * PADDING_PAIR_CHARS);
+        writer.advance(out + count * PADDING_PAIR_CHARS);
+        pairs -= count;
+    }
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------
@@ -105,13 +135,18 @@ void KpEdgeLinker::prepareImage()
     cols = image.kpGetWidth();
     image.kpSaveImage("tmp.bmp");
     pixelLabels.loadFromImage(image.kpReverseImage(), 255);
-    dumpLabels("test.txt");
+    dumpLabels({"test.txt"});
 }
 
-void KpEdgeLinker::dumpLabels(const char* fileName) const
+// Writes pixelLabels, formatted once, into each of the files.
+void KpEdgeLinker::dumpLabels(const std::vector<std::string>& fileNames) const
 {
-    if (pixelLabels.writeText(fileName) == 0) {
-        std::fprintf(stderr, "KpEdgeLinker: warning: could not write the diagnostic file %s\n", fileName);
+    const std::vector<bool> written = pixelLabels.writeTextFiles(fileNames);
+    for (std::size_t i = 0; i < fileNames.size(); ++i) {
+        if (!written[i]) {
+            std::fprintf(stderr, "KpEdgeLinker: warning: could not write the diagnostic file %s\n",
+                         fileNames[i].c_str());
+        }
     }
 }
 
@@ -139,8 +174,9 @@ int32_t KpEdgeLinker::traceEdges()
     if (edgeLists.empty()) {
         return -1;
     }
-    labelEdgeLists();
-    dumpLabels("ne.txt");
+    // "ne.txt" repeats "updated.txt": one text, written into both.
+    numberEdgeLists();
+    dumpLabels({"updated.txt", "ne.txt"});
     orientLists();
     kppointlists::removeDuplicates(edgeLists);
     return 1;
@@ -272,15 +308,21 @@ int32_t KpEdgeLinker::countNeighbours(int32_t row, int32_t col, int32_t value) c
 
 bool KpEdgeLinker::labelEdgeLists()
 {
+    numberEdgeLists();
+    dumpLabels({"updated.txt"});
+    return true;
+}
+
+// Clears pixelLabels, dumps it to "reset.txt" and writes the list numbers.
+void KpEdgeLinker::numberEdgeLists()
+{
     pixelLabels.clear();
-    dumpLabels("reset.txt");
+    dumpLabels({"reset.txt"});
     for (std::size_t i = 0; i < edgeLists.size(); ++i) {
         for (const point& p : edgeLists[i]) {
             pixelLabels.set(p.row, p.col, static_cast<int32_t>(i + 1));
         }
     }
-    dumpLabels("updated.txt");
-    return true;
 }
 
 void KpEdgeLinker::orientLists()
@@ -427,9 +469,7 @@ int32_t KpEdgeLinker::writeLines(std::string fileName) const
             for (const point& vertex : polyline) {
                 writePair(writer, vertex.row, vertex.col);
             }
-            for (std::size_t i = polyline.size(); i < width; ++i) {
-                writePair(writer, PADDING, PADDING);
-            }
+            writePadding(writer, width - polyline.size());
             char* out = writer.room(1);
             *out = '\n';
             writer.advance(out + 1);

@@ -86,7 +86,8 @@ public:
 
 private:
     void prepareImage();
-    void dumpLabels(const char* fileName) const;
+    void dumpLabels(const std::vector<std::string>& fileNames) const;
+    void numberEdgeLists();
     void walk(PointList& list, int32_t row, int32_t col, int32_t label);
     void closeRing(PointList& list) const;
     void orientLists();
