@@ -31,6 +31,11 @@ const int32_t JUNCTION_CROSSINGS = 5;
 // The pixelLabels value of a stroke pixel not yet traced.
 const int32_t UNTRACED = 1;
 
+// Marks of junctionMask: the pixel is a junction; one of its eight
+// neighbours is (so a step from it looks for a junction first).
+const uint8_t IS_JUNCTION = 1;
+const uint8_t NEXT_TO_JUNCTION = 2;
+
 // The padding pair (-2, -2) of the line file after a polyline's
 // vertices, written from a piece of repeated pairs.
 const char PADDING_PAIR[] = "-2,-2,";
@@ -64,6 +69,88 @@ void visitNeighbours(const IntMat& labels, int32_t rows, int32_t cols, int32_t r
         }
     }
 }
+
+// What a step of a trace reads around (row, col): the labels and the
+// junction marks, with each neighbour tested to lie inside the image
+// (CHECKED) or not (for pixels at least two cells from the border, whose
+// neighbours' neighbours all lie inside).
+enum class StepResult { STOP, CONTINUE, JUNCTION };
+
+template <bool CHECKED>
+class TraceStep {
+public:
+    TraceStep(const IntMat& labels, const std::vector<uint8_t>& junctions, int32_t rows, int32_t cols)
+        : labels(labels), junctions(junctions), rows(rows), cols(cols)
+    {
+    }
+
+    // The step of nextPoint: an adjacent junction not taken by this trace
+    // first, then the first untraced neighbour whose only neighbour of
+    // this trace is the current pixel, else the last untraced neighbour.
+    StepResult from(int32_t row, int32_t col, int32_t label, int32_t& nextRow, int32_t& nextCol) const
+    {
+        if (mayTouchJunction(row, col)) {
+            for (int k = 0; k < 8; ++k) {
+                const int32_t r = row + NEIGHBOUR_ROW[k];
+                const int32_t c = col + NEIGHBOUR_COL[k];
+                if (isInside(r, c) && (markAt(r, c) & IS_JUNCTION) != 0 && labels.get(r, c) != -label) {
+                    nextRow = r;
+                    nextCol = c;
+                    return StepResult::JUNCTION;
+                }
+            }
+        }
+        bool remembered = false;
+        for (int k = 0; k < 8; ++k) {
+            const int32_t r = row + NEIGHBOUR_ROW[k];
+            const int32_t c = col + NEIGHBOUR_COL[k];
+            if (!isInside(r, c) || labels.get(r, c) != UNTRACED) {
+                continue;
+            }
+            nextRow = r;
+            nextCol = c;
+            if (countAround(r, c, -label) < 2) {
+                return StepResult::CONTINUE;
+            }
+            remembered = true;
+        }
+        if (remembered) {
+            return StepResult::CONTINUE;
+        }
+        nextRow = 0;
+        nextCol = 0;
+        return StepResult::STOP;
+    }
+
+private:
+    bool isInside(int32_t r, int32_t c) const { return !CHECKED || (r >= 0 && r < rows && c >= 0 && c < cols); }
+    uint8_t markAt(int32_t r, int32_t c) const { return junctions[static_cast<std::size_t>(r) * cols + c]; }
+
+    bool mayTouchJunction(int32_t row, int32_t col) const
+    {
+        if (junctions.empty()) {
+            return false;
+        }
+        const bool inside = row >= 0 && row < rows && col >= 0 && col < cols;
+        return !inside || (markAt(row, col) & NEXT_TO_JUNCTION) != 0;
+    }
+
+    int32_t countAround(int32_t row, int32_t col, int32_t value) const
+    {
+        int32_t count = 0;
+        for (int k = 0; k < 8; ++k) {
+            const int32_t r = row + NEIGHBOUR_ROW[k];
+            const int32_t c = col + NEIGHBOUR_COL[k];
+            count += isInside(r, c) && labels.get(r, c) == value;
+        }
+        return count;
+    }
+
+    const IntMat& labels;
+    const std::vector<uint8_t>& junctions;
+    int32_t rows;
+    int32_t cols;
+};
 
 // Raster position of a point; lists start at the end that comes first.
 int64_t rasterKey(const point& p, int32_t cols)
@@ -157,17 +244,20 @@ int32_t KpEdgeLinker::traceEdges()
 {
     int32_t label = 1;
     markJunctions();
+    // Each trace is walked into one reused list and copied out when kept.
+    PointList trace;
     for (int32_t row = 0; row < rows; ++row) {
         for (int32_t col = 0; col < cols; ++col) {
             if (pixelLabels.get(row, col) != UNTRACED) {
                 continue;
             }
-            PointList list = traceFrom(row, col, label);
+            trace.clear();
+            traceInto(trace, row, col, label);
             // Shorter lists are dropped; their pixels keep -label and so
             // share the label of the next trace.
-            if (list.size() > 2) {
+            if (trace.size() > 2) {
                 ++label;
-                edgeLists.push_back(std::move(list));
+                edgeLists.emplace_back(trace.begin(), trace.end());
             }
         }
     }
@@ -201,19 +291,38 @@ bool KpEdgeLinker::markJunctions()
             if (crossings > JUNCTION_CROSSINGS) {
                 junctionRows.push_back(row);
                 junctionCols.push_back(col);
-                junctionMask[static_cast<std::size_t>(row) * cols + col] = 1;
+                markJunction(row, col);
             }
         }
     }
     return true;
 }
 
+// Records the junction at (row, col), an inner pixel, in junctionMask and
+// marks its eight neighbours as next to a junction.
+void KpEdgeLinker::markJunction(int32_t row, int32_t col)
+{
+    junctionMask[static_cast<std::size_t>(row) * cols + col] |= IS_JUNCTION;
+    for (int k = 0; k < 8; ++k) {
+        junctionMask[static_cast<std::size_t>(row + NEIGHBOUR_ROW[k]) * cols + col + NEIGHBOUR_COL[k]] |=
+            NEXT_TO_JUNCTION;
+    }
+}
+
 PointList KpEdgeLinker::traceFrom(int32_t row, int32_t col, int32_t label)
+{
+    PointList list;
+    traceInto(list, row, col, label);
+    return list;
+}
+
+// The edge list of traceFrom, appended to the empty list given.
+void KpEdgeLinker::traceInto(PointList& list, int32_t row, int32_t col, int32_t label)
 {
     stopCode = 0;
     continueCode = 1;
     junctionCode = 2;
-    PointList list{point{row, col}};
+    list.push_back(point{row, col});
     pixelLabels.set(row, col, -label);
     walk(list, row, col, label);
     if (!isJunction(row, col)) {
@@ -221,7 +330,6 @@ PointList KpEdgeLinker::traceFrom(int32_t row, int32_t col, int32_t label)
         walk(list, row, col, label);
     }
     closeRing(list);
-    return list;
 }
 
 // Appends the pixels reached from (row, col) until no step is left or a
@@ -253,43 +361,25 @@ void KpEdgeLinker::closeRing(PointList& list) const
 
 int32_t KpEdgeLinker::nextPoint(int32_t row, int32_t col, int32_t label, int32_t& nextRow, int32_t& nextCol)
 {
-    for (int k = 0; k < 8; ++k) {
-        const int32_t r = row + NEIGHBOUR_ROW[k];
-        const int32_t c = col + NEIGHBOUR_COL[k];
-        if (isInside(r, c) && isJunction(r, c) && pixelLabels.get(r, c) != -label) {
-            nextRow = r;
-            nextCol = c;
-            return junctionCode;
-        }
-    }
-    bool remembered = false;
-    for (int k = 0; k < 8; ++k) {
-        const int32_t r = row + NEIGHBOUR_ROW[k];
-        const int32_t c = col + NEIGHBOUR_COL[k];
-        if (!isInside(r, c) || pixelLabels.get(r, c) != UNTRACED) {
-            continue;
-        }
-        nextRow = r;
-        nextCol = c;
-        // The current pixel is the only neighbour of this trace: an
-        // ordinary step along the stroke.
-        if (countNeighbours(r, c, -label) < 2) {
-            return continueCode;
-        }
-        remembered = true;
-    }
-    if (remembered) {
+    const bool awayFromBorder = row >= 2 && row < rows - 2 && col >= 2 && col < cols - 2;
+    const StepResult step =
+        awayFromBorder ? TraceStep<false>(pixelLabels, junctionMask, rows, cols).from(row, col, label, nextRow, nextCol)
+                       : TraceStep<true>(pixelLabels, junctionMask, rows, cols).from(row, col, label, nextRow, nextCol);
+    switch (step) {
+    case StepResult::JUNCTION:
+        return junctionCode;
+    case StepResult::CONTINUE:
         return continueCode;
+    case StepResult::STOP:
+        break;
     }
-    nextRow = 0;
-    nextCol = 0;
     return stopCode;
 }
 
 bool KpEdgeLinker::isJunction(int32_t row, int32_t col) const
 {
     return isInside(row, col) && !junctionMask.empty() &&
-           junctionMask[static_cast<std::size_t>(row) * cols + col] != 0;
+           (junctionMask[static_cast<std::size_t>(row) * cols + col] & IS_JUNCTION) != 0;
 }
 
 std::vector<int32_t> KpEdgeLinker::neighbourValues(int32_t row, int32_t col) const
@@ -297,13 +387,6 @@ std::vector<int32_t> KpEdgeLinker::neighbourValues(int32_t row, int32_t col) con
     std::vector<int32_t> values;
     visitNeighbours(pixelLabels, rows, cols, row, col, [&values](int32_t value) { values.push_back(value); });
     return values;
-}
-
-int32_t KpEdgeLinker::countNeighbours(int32_t row, int32_t col, int32_t value) const
-{
-    int32_t count = 0;
-    visitNeighbours(pixelLabels, rows, cols, row, col, [&count, value](int32_t v) { count += v == value; });
-    return count;
 }
 
 bool KpEdgeLinker::labelEdgeLists()

@@ -88,6 +88,8 @@ private:
     void prepareImage();
     void dumpLabels(const std::vector<std::string>& fileNames) const;
     void numberEdgeLists();
+    void traceInto(PointList& list, int32_t row, int32_t col, int32_t label);
+    void markJunction(int32_t row, int32_t col);
     void walk(PointList& list, int32_t row, int32_t col, int32_t label);
     void closeRing(PointList& list) const;
     void orientLists();
@@ -99,7 +101,6 @@ private:
     };
     PointList fitPolyline(const PointList& list, double tolerance, FitScratch& scratch) const;
     bool isInside(int32_t row, int32_t col) const { return row >= 0 && row < rows && col >= 0 && col < cols; }
-    int32_t countNeighbours(int32_t row, int32_t col, int32_t value) const;
 
     KpImage image;
     std::vector<PointList> edgeLists;
@@ -116,8 +117,9 @@ private:
     std::vector<int32_t> nodeDegrees;
     std::vector<int32_t> listDegrees;
     IntMat pixelLabels;
-    // Index of the junction lists: one byte per pixel, 1 at a junction, so
-    // a lookup costs one read however many junctions there are.
+    // Index of the junction lists: one byte per pixel marking junctions and
+    // their neighbours, so a lookup costs one read however many junctions
+    // there are.
     std::vector<uint8_t> junctionMask;
 };
 
