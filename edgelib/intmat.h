@@ -43,6 +43,14 @@ public:
         return 1;
     }
 
+    // The cells of row r, for passes over whole rows.
+    const int32_t* row(int32_t r) const
+    {
+        assert(r < m_row);
+        assert(r >= 0);
+        return m_data + static_cast<std::size_t>(r) * m_col;
+    }
+
     // Every cell becomes 0; the size stays. Returns 1.
     int32_t clear();
 

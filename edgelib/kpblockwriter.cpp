@@ -26,21 +26,46 @@ void KpBlockWriter::flush()
     end = block.data();
 }
 
+namespace {
+
+// "00" to "99", two characters each.
+const char TWO_DIGITS[] = "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+                          "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+                          "8081828384858687888990919293949596979899";
+
+int digitCount(uint32_t magnitude)
+{
+    int count = 1;
+    for (uint32_t limit = 10; count < 10 && magnitude >= limit; limit *= 10) {
+        ++count;
+    }
+    return count;
+}
+
+} // namespace
+
+// Writes the digits from the last, two at a time.
 char* KpBlockWriter::formatDecimal(char* out, int32_t value)
 {
-    char digits[MAX_DECIMAL_CHARS];
-    char* const last = digits + MAX_DECIMAL_CHARS;
-    char* first = last;
     uint32_t magnitude = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
-    do {
-        *--first = static_cast<char>('0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude != 0);
     if (value < 0) {
         *out++ = '-';
     }
-    while (first != last) {
-        *out++ = *first++;
+    char* const end = out + digitCount(magnitude);
+    char* digit = end;
+    while (magnitude >= 100) {
+        const uint32_t pair = magnitude % 100;
+        magnitude /= 100;
+        digit -= 2;
+        digit[0] = TWO_DIGITS[2 * pair];
+        digit[1] = TWO_DIGITS[2 * pair + 1];
     }
-    return out;
+    if (magnitude >= 10) {
+        digit -= 2;
+        digit[0] = TWO_DIGITS[2 * magnitude];
+        digit[1] = TWO_DIGITS[2 * magnitude + 1];
+    } else {
+        *--digit = static_cast<char>('0' + magnitude);
+    }
+    return end;
 }

@@ -21,10 +21,6 @@ namespace {
 const int32_t NEIGHBOUR_ROW[8] = {-1, 0, 1, 0, -1, -1, 1, 1};
 const int32_t NEIGHBOUR_COL[8] = {0, 1, 0, -1, -1, 1, 1, -1};
 
-// The ring of neighbour indices walked by the junction test: up, up-left,
-// left, down-left, down, down-right, right, up-right.
-const int RING[8] = {0, 4, 3, 7, 2, 6, 1, 5};
-
 // A ring crossing count above this means three or more branches meet.
 const int32_t JUNCTION_CROSSINGS = 5;
 
@@ -247,8 +243,9 @@ int32_t KpEdgeLinker::traceEdges()
     // Each trace is walked into one reused list and copied out when kept.
     PointList trace;
     for (int32_t row = 0; row < rows; ++row) {
+        const int32_t* cells = pixelLabels.row(row);
         for (int32_t col = 0; col < cols; ++col) {
-            if (pixelLabels.get(row, col) != UNTRACED) {
+            if (cells[col] != UNTRACED) {
                 continue;
             }
             trace.clear();
@@ -276,14 +273,17 @@ bool KpEdgeLinker::markJunctions()
 {
     junctionMask.assign(static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols), 0);
     for (int32_t row = 1; row + 1 < rows; ++row) {
+        const int32_t* above = pixelLabels.row(row - 1);
+        const int32_t* middle = pixelLabels.row(row);
+        const int32_t* below = pixelLabels.row(row + 1);
         for (int32_t col = 1; col + 1 < cols; ++col) {
-            if (pixelLabels.get(row, col) != UNTRACED) {
+            if (middle[col] != UNTRACED) {
                 continue;
             }
-            int32_t around[8];
-            for (int k = 0; k < 8; ++k) {
-                around[k] = pixelLabels.get(row + NEIGHBOUR_ROW[RING[k]], col + NEIGHBOUR_COL[RING[k]]);
-            }
+            // The ring up, up-left, left, down-left, down, down-right,
+            // right, up-right.
+            const int32_t around[8] = {above[col],     above[col - 1], middle[col - 1], below[col - 1],
+                                       below[col],     below[col + 1], middle[col + 1], above[col + 1]};
             int32_t crossings = 0;
             for (int k = 0; k < 8; ++k) {
                 crossings += std::abs(around[(k + 1) % 8] - around[k]);
