@@ -3,6 +3,7 @@
 #include "kpbitsperpixelconverter.h"
 #include "kpexception.h"
 #include "kppixelbuffer.h"
+#include "kpprocessor.h"
 
 #include <algorithm>
 #include <cassert>
@@ -511,14 +512,12 @@ bool KpEdgeDetector::isAvailable(InstructionSet instructions)
     switch (instructions) {
     case InstructionSet::BASELINE:
         return true;
-    case InstructionSet::AVX2: {
+    case InstructionSet::AVX2:
 #ifdef DOVODA_HAVE_AVX2_PATH
-        static const bool hasAvx2 = __builtin_cpu_supports("avx2") != 0;
-        return hasAvx2;
+        return KpProcessor::kpHasAvx2();
 #else
         return false;
 #endif
-    }
     }
     return false;
 }

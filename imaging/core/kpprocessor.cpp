@@ -1,0 +1,11 @@
+#include "kpprocessor.h"
+
+bool KpProcessor::kpHasAvx2()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    static const bool hasAvx2 = __builtin_cpu_supports("avx2") != 0;
+    return hasAvx2;
+#else
+    return false;
+#endif
+}
