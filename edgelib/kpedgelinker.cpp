@@ -67,16 +67,17 @@ void visitNeighbours(const IntMat& labels, int32_t rows, int32_t cols, int32_t r
 }
 
 // What a step of a trace reads around (row, col): the labels and the
-// junction marks, with each neighbour tested to lie inside the image
-// (CHECKED) or not (for pixels at least two cells from the border, whose
-// neighbours' neighbours all lie inside).
+// junction marks, addressed as flat arrays of rows of cols cells, with
+// each neighbour tested to lie inside the image (CHECKED) or not (for
+// pixels at least two cells from the border, whose neighbours' neighbours
+// all lie inside).
 enum class StepResult { STOP, CONTINUE, JUNCTION };
 
 template <bool CHECKED>
 class TraceStep {
 public:
-    TraceStep(const IntMat& labels, const std::vector<uint8_t>& junctions, int32_t rows, int32_t cols)
-        : labels(labels), junctions(junctions), rows(rows), cols(cols)
+    TraceStep(const int32_t* cells, const std::vector<uint8_t>& junctions, int32_t rows, int32_t cols)
+        : cells(cells), junctions(junctions), rows(rows), cols(cols)
     {
     }
 
@@ -85,13 +86,14 @@ public:
     // this trace is the current pixel, else the last untraced neighbour.
     StepResult from(int32_t row, int32_t col, int32_t label, int32_t& nextRow, int32_t& nextCol) const
     {
-        if (mayTouchJunction(row, col)) {
+        const std::ptrdiff_t here = static_cast<std::ptrdiff_t>(row) * cols + col;
+        if (mayTouchJunction(row, col, here)) {
             for (int k = 0; k < 8; ++k) {
-                const int32_t r = row + NEIGHBOUR_ROW[k];
-                const int32_t c = col + NEIGHBOUR_COL[k];
-                if (isInside(r, c) && (markAt(r, c) & IS_JUNCTION) != 0 && labels.get(r, c) != -label) {
-                    nextRow = r;
-                    nextCol = c;
+                const std::ptrdiff_t at = here + offset(k);
+                if (isInside(row + NEIGHBOUR_ROW[k], col + NEIGHBOUR_COL[k]) && (junctions[at] & IS_JUNCTION) != 0 &&
+                    cells[at] != -label) {
+                    nextRow = row + NEIGHBOUR_ROW[k];
+                    nextCol = col + NEIGHBOUR_COL[k];
                     return StepResult::JUNCTION;
                 }
             }
@@ -100,12 +102,13 @@ public:
         for (int k = 0; k < 8; ++k) {
             const int32_t r = row + NEIGHBOUR_ROW[k];
             const int32_t c = col + NEIGHBOUR_COL[k];
-            if (!isInside(r, c) || labels.get(r, c) != UNTRACED) {
+            const std::ptrdiff_t at = here + offset(k);
+            if (!isInside(r, c) || cells[at] != UNTRACED) {
                 continue;
             }
             nextRow = r;
             nextCol = c;
-            if (countAround(r, c, -label) < 2) {
+            if (countAround(r, c, at, -label) < 2) {
                 return StepResult::CONTINUE;
             }
             remembered = true;
@@ -120,29 +123,28 @@ public:
 
 private:
     bool isInside(int32_t r, int32_t c) const { return !CHECKED || (r >= 0 && r < rows && c >= 0 && c < cols); }
-    uint8_t markAt(int32_t r, int32_t c) const { return junctions[static_cast<std::size_t>(r) * cols + c]; }
+    std::ptrdiff_t offset(int k) const { return static_cast<std::ptrdiff_t>(NEIGHBOUR_ROW[k]) * cols + NEIGHBOUR_COL[k]; }
 
-    bool mayTouchJunction(int32_t row, int32_t col) const
+    bool mayTouchJunction(int32_t row, int32_t col, std::ptrdiff_t here) const
     {
         if (junctions.empty()) {
             return false;
         }
         const bool inside = row >= 0 && row < rows && col >= 0 && col < cols;
-        return !inside || (markAt(row, col) & NEXT_TO_JUNCTION) != 0;
+        return !inside || (junctions[here] & NEXT_TO_JUNCTION) != 0;
     }
 
-    int32_t countAround(int32_t row, int32_t col, int32_t value) const
+    // How many in-image neighbours of (row, col), at index at, hold value.
+    int32_t countAround(int32_t row, int32_t col, std::ptrdiff_t at, int32_t value) const
     {
         int32_t count = 0;
         for (int k = 0; k < 8; ++k) {
-            const int32_t r = row + NEIGHBOUR_ROW[k];
-            const int32_t c = col + NEIGHBOUR_COL[k];
-            count += isInside(r, c) && labels.get(r, c) == value;
+            count += isInside(row + NEIGHBOUR_ROW[k], col + NEIGHBOUR_COL[k]) && cells[at + offset(k)] == value;
         }
         return count;
     }
 
-    const IntMat& labels;
+    const int32_t* cells;
     const std::vector<uint8_t>& junctions;
     int32_t rows;
     int32_t cols;
@@ -362,9 +364,10 @@ void KpEdgeLinker::closeRing(PointList& list) const
 int32_t KpEdgeLinker::nextPoint(int32_t row, int32_t col, int32_t label, int32_t& nextRow, int32_t& nextCol)
 {
     const bool awayFromBorder = row >= 2 && row < rows - 2 && col >= 2 && col < cols - 2;
+    const int32_t* cells = rows > 0 ? pixelLabels.row(0) : nullptr;
     const StepResult step =
-        awayFromBorder ? TraceStep<false>(pixelLabels, junctionMask, rows, cols).from(row, col, label, nextRow, nextCol)
-                       : TraceStep<true>(pixelLabels, junctionMask, rows, cols).from(row, col, label, nextRow, nextCol);
+        awayFromBorder ? TraceStep<false>(cells, junctionMask, rows, cols).from(row, col, label, nextRow, nextCol)
+                       : TraceStep<true>(cells, junctionMask, rows, cols).from(row, col, label, nextRow, nextCol);
     switch (step) {
     case StepResult::JUNCTION:
         return junctionCode;
@@ -464,10 +467,12 @@ PointList KpEdgeLinker::fitPolyline(const PointList& list, double tolerance, Fit
 {
     std::vector<int32_t>& xs = scratch.xs;
     std::vector<int32_t>& ys = scratch.ys;
-    PointList polyline;
     if (list.empty()) {
-        return polyline;
+        return PointList();
     }
+    // The vertices gather in the scratch list and are copied out once.
+    PointList& polyline = scratch.vertices;
+    polyline.clear();
     xs.clear();
     ys.clear();
     for (const point& p : list) {
@@ -492,7 +497,7 @@ PointList KpEdgeLinker::fitPolyline(const PointList& list, double tolerance, Fit
         first = last;
         last = n - 1;
     }
-    return polyline;
+    return PointList(polyline.begin(), polyline.end());
 }
 
 bool KpEdgeLinker::maxLineDeviation(const std::vector<int32_t>& x, const std::vector<int32_t>& y, int32_t first,

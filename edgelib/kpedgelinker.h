@@ -97,6 +97,7 @@ private:
     struct FitScratch {
         std::vector<int32_t> xs;
         std::vector<int32_t> ys;
+        PointList vertices;
         KpFarthestPoint finder;
     };
     PointList fitPolyline(const PointList& list, double tolerance, FitScratch& scratch) const;
