@@ -78,6 +78,12 @@ void BM_detectEdges_photoLike_baseline(benchmark::State& state)
 }
 BENCHMARK(BM_detectEdges_photoLike_baseline)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
+void BM_detectEdges_photoLike_avx2(benchmark::State& state)
+{
+    timeDetectEdges(state, photoLike(), KpEdgeDetector::InstructionSet::AVX2);
+}
+BENCHMARK(BM_detectEdges_photoLike_avx2)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
 void BM_detectEdges_mosaic(benchmark::State& state)
 {
     timeDetectEdges(state, mosaic(), KpEdgeDetector::widestAvailable());

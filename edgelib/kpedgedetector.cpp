@@ -26,9 +26,10 @@
 // a float rounding after each product and each addition. The per-pixel
 // loops are straight sequences without branches, which the compiler turns
 // into vector code doing lane by lane the same operations (contraction
-// into fused multiply-adds is off for the whole build). The detector is
-// compiled twice, for the baseline instruction set and for AVX2, and the
-// processor decides at run time which copy runs.
+// into fused multiply-adds is off for the whole build, and the target
+// attributes below do not enable FMA). The detector is compiled three
+// times, for the baseline instruction set, for AVX2 and for AVX-512, and
+// the processor decides at run time which copy runs.
 
 namespace {
 
@@ -474,8 +475,8 @@ void detectEdgesCore(const uint8_t* pixels, int rowBytes, int rows, int cols, ui
     DetectorCore(pixels, rowBytes, rows, cols, edges).run();
 }
 
-// The two compiled copies of the detector: flatten inlines every step,
-// so the loops of each copy are vectorised for its instruction set.
+// The compiled copies of the detector: flatten inlines every step, so the
+// loops of each copy are vectorised for its instruction set.
 __attribute__((flatten)) void detectWithBaseline(const uint8_t* pixels, int rowBytes, int rows, int cols,
                                                  uint8_t* edges)
 {
@@ -483,9 +484,15 @@ __attribute__((flatten)) void detectWithBaseline(const uint8_t* pixels, int rowB
 }
 
 #if defined(__x86_64__) || defined(__i386__)
-#define DOVODA_HAVE_AVX2_PATH 1
+#define DOVODA_HAVE_WIDE_PATHS 1
 __attribute__((target("avx2"), flatten)) void detectWithAvx2(const uint8_t* pixels, int rowBytes, int rows, int cols,
                                                              uint8_t* edges)
+{
+    detectEdgesCore(pixels, rowBytes, rows, cols, edges);
+}
+
+__attribute__((target("avx512f,avx512bw,avx512vl,avx512dq"), flatten)) void
+detectWithAvx512(const uint8_t* pixels, int rowBytes, int rows, int cols, uint8_t* edges)
 {
     detectEdgesCore(pixels, rowBytes, rows, cols, edges);
 }
@@ -512,10 +519,14 @@ bool KpEdgeDetector::isAvailable(InstructionSet instructions)
     switch (instructions) {
     case InstructionSet::BASELINE:
         return true;
+#ifdef DOVODA_HAVE_WIDE_PATHS
     case InstructionSet::AVX2:
-#ifdef DOVODA_HAVE_AVX2_PATH
         return KpProcessor::kpHasAvx2();
+    case InstructionSet::AVX512:
+        return KpProcessor::kpHasAvx512();
 #else
+    case InstructionSet::AVX2:
+    case InstructionSet::AVX512:
         return false;
 #endif
     }
@@ -524,7 +535,12 @@ bool KpEdgeDetector::isAvailable(InstructionSet instructions)
 
 KpEdgeDetector::InstructionSet KpEdgeDetector::widestAvailable()
 {
-    return isAvailable(InstructionSet::AVX2) ? InstructionSet::AVX2 : InstructionSet::BASELINE;
+    for (InstructionSet widest : {InstructionSet::AVX512, InstructionSet::AVX2}) {
+        if (isAvailable(widest)) {
+            return widest;
+        }
+    }
+    return InstructionSet::BASELINE;
 }
 
 KpEdgeDetector::Kernel KpEdgeDetector::gaussianKernel(float sigma)
@@ -610,7 +626,11 @@ KpImage KpEdgeDetector::detectEdges(const KpImage& input, InstructionSet instruc
     KpImage result(KpPixelBuffer::kpAllocate(head.width, head.height).release(), head);
     const uint8_t* pixels = input.kpGetData();
     const int rowBytes = input.kpGetBytesPerRow();
-#ifdef DOVODA_HAVE_AVX2_PATH
+#ifdef DOVODA_HAVE_WIDE_PATHS
+    if (instructions == InstructionSet::AVX512) {
+        detectWithAvx512(pixels, rowBytes, head.height, head.width, result.kpGetData());
+        return result;
+    }
     if (instructions == InstructionSet::AVX2) {
         detectWithAvx2(pixels, rowBytes, head.height, head.width, result.kpGetData());
         return result;

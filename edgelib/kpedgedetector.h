@@ -22,7 +22,8 @@ public:
     // set gives the same result bit for bit; the wider one is faster.
     enum class InstructionSet {
         BASELINE, // SSE2 on x86-64
-        AVX2,     // chosen at run time when the processor has it
+        AVX2,     // these two chosen at run time when the processor has them
+        AVX512,   // (AVX-512 F, BW, VL and DQ)
     };
 
     // A new 8-bit image of the input's size: 0 on edges, 255 elsewhere.

@@ -49,7 +49,7 @@ using InstructionSet = KpEdgeDetector::InstructionSet;
 std::vector<InstructionSet> availableInstructionSets()
 {
     std::vector<InstructionSet> sets;
-    for (InstructionSet set : {InstructionSet::BASELINE, InstructionSet::AVX2}) {
+    for (InstructionSet set : {InstructionSet::BASELINE, InstructionSet::AVX2, InstructionSet::AVX512}) {
         if (KpEdgeDetector::isAvailable(set)) {
             sets.push_back(set);
         }
@@ -59,7 +59,15 @@ std::vector<InstructionSet> availableInstructionSets()
 
 const char* nameOf(InstructionSet set)
 {
-    return set == InstructionSet::AVX2 ? "AVX2" : "baseline";
+    switch (set) {
+    case InstructionSet::AVX2:
+        return "AVX2";
+    case InstructionSet::AVX512:
+        return "AVX-512";
+    case InstructionSet::BASELINE:
+        break;
+    }
+    return "baseline";
 }
 
 // Runs the detector with every available instruction set and checks it
@@ -272,15 +280,16 @@ TEST(KpEdgeDetectorImages, GrowthFromOneSeedIsBoundedBy200QueuedPixels)
     expectSameAsReference(input);
 }
 
-// Sizes around the vector widths of the passes (8 floats, 16 shorts, 32
-// bytes), narrower than one vector, and below the smoothing window.
+// Sizes around the vector widths of the passes (8 or 16 floats, 16 or 32
+// shorts, 32 or 64 bytes), narrower than one vector, and below the
+// smoothing window.
 TEST(KpEdgeDetectorImages, RandomImagesMatchLiteralDetector)
 {
     struct Case { int width, height; };
     uint32_t seed = 1;
     for (const Case& c : {Case{2, 2}, Case{2, 9}, Case{9, 2}, Case{4, 4}, Case{5, 7}, Case{8, 8}, Case{10, 10},
                           Case{17, 9}, Case{3, 40}, Case{7, 23}, Case{15, 12}, Case{31, 19}, Case{33, 40},
-                          Case{47, 5}, Case{64, 48}, Case{65, 33}, Case{101, 77}, Case{130, 11}}) {
+                          Case{47, 5}, Case{64, 48}, Case{65, 33}, Case{101, 77}, Case{130, 11}, Case{129, 70}}) {
         SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
         const KpImage input = randomImage(c.width, c.height, seed++);
         expectSameAsReference(input);

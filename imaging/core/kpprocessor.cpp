@@ -9,3 +9,14 @@ bool KpProcessor::kpHasAvx2()
     return false;
 #endif
 }
+
+bool KpProcessor::kpHasAvx512()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    static const bool hasAvx512 = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+                                  __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512dq");
+    return hasAvx512;
+#else
+    return false;
+#endif
+}

@@ -10,6 +10,9 @@ public:
     // AVX2, with the operating system saving the wide registers; false on
     // processors of other architectures.
     static bool kpHasAvx2();
+    // The AVX-512 foundation with its byte and word (BW), vector length
+    // (VL) and double and quadword (DQ) extensions.
+    static bool kpHasAvx512();
 };
 
 #endif
