@@ -454,6 +454,7 @@ void KpEdgeLinker::fitSegments(double tolerance)
         tolerance = 0.0;
     }
     FitScratch scratch;
+    segmentLists.reserve(segmentLists.size() + edgeLists.size());
     for (const PointList& list : edgeLists) {
         segmentLists.push_back(fitPolyline(list, tolerance, scratch));
     }

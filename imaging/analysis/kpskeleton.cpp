@@ -99,11 +99,14 @@ public:
     // Turns every pixel of value 0 that the passes deleted to 255.
     void writeBack(uint8_t* gray) const
     {
+        // A local count: the byte stores could otherwise change the member.
+        const int32_t columns = width;
         for (int32_t r = 0; r < height; ++r) {
-            uint8_t* target = gray + static_cast<std::size_t>(r) * static_cast<std::size_t>(width);
+            uint8_t* target = gray + static_cast<std::size_t>(r) * static_cast<std::size_t>(columns);
             const uint8_t* kept = &black[indexOf(r, 0)];
-            for (int32_t c = 0; c < width; ++c) {
-                target[c] = target[c] == GRAY_BLACK && kept[c] == 0 ? GRAY_WHITE : target[c];
+            for (int32_t c = 0; c < columns; ++c) {
+                const bool deleted = (target[c] == GRAY_BLACK) & (kept[c] == 0);
+                target[c] = deleted ? GRAY_WHITE : target[c];
             }
         }
     }
