@@ -21,21 +21,10 @@ constexpr int32_t CELLS_PER_CHECK = 4096;
 constexpr int32_t NARROW_MIN = -99;
 constexpr int32_t NARROW_MAX = 999;
 
-// Writes value with the "%3d" rule (right-aligned in three characters,
-// wider when it needs more) at out and returns the end of the text.
-char* formatCell(char* out, int32_t value)
-{
-    char digits[KpBlockWriter::MAX_DECIMAL_CHARS];
-    const std::size_t length = static_cast<std::size_t>(KpBlockWriter::formatDecimal(digits, value) - digits);
-    for (std::size_t pad = length; pad < 3; ++pad) {
-        *out++ = ' ';
-    }
-    std::memcpy(out, digits, length);
-    return out + length;
-}
-
-// The texts of the three-character values, four bytes apart so that one
-// fixed-size copy places a cell.
+// The texts of the three-character values ("%3d" right-aligns in three
+// characters), four bytes apart so that one fixed-size copy places a
+// cell. Every other value is wider than three characters and written as
+// its plain decimal text.
 using NarrowTexts = std::array<std::array<char, 4>, NARROW_MAX - NARROW_MIN + 1>;
 
 const NarrowTexts& narrowTexts()
@@ -43,7 +32,11 @@ const NarrowTexts& narrowTexts()
     static const NarrowTexts texts = [] {
         NarrowTexts table{};
         for (int32_t v = NARROW_MIN; v <= NARROW_MAX; ++v) {
-            formatCell(table[static_cast<std::size_t>(v - NARROW_MIN)].data(), v);
+            char* text = table[static_cast<std::size_t>(v - NARROW_MIN)].data();
+            char* end = KpBlockWriter::formatDecimal(text, v);
+            const std::ptrdiff_t pad = 3 - (end - text);
+            std::memmove(text + pad, text, static_cast<std::size_t>(end - text));
+            std::memset(text, ' ', static_cast<std::size_t>(pad));
         }
         return table;
     }();
@@ -56,13 +49,13 @@ const char EIGHT_ZEROS[] = "  0  0  0  0  0  0  0  0";
 const std::size_t EIGHT_CELLS_CHARS = 3 * 8;
 
 // Formats the cells of a label map quickly: runs of eight single-digit
-// cells (most of a map) from one pattern, and each wider value once for a
-// run of equal cells.
+// cells (most of a map) from one pattern, the other narrow cells from the
+// table and wide ones as decimals.
 class CellFormatter {
 public:
     // Formats count cells at out; out needs count * MAX_CELL_CHARS + 1
     // bytes of room (a narrow cell copies one byte past its text).
-    char* format(char* out, const int32_t* cells, int32_t count)
+    static char* format(char* out, const int32_t* cells, int32_t count)
     {
         int32_t i = 0;
         for (; i + 8 <= count; i += 8) {
@@ -90,7 +83,7 @@ private:
         return out + EIGHT_CELLS_CHARS;
     }
 
-    char* formatEach(char* out, const int32_t* cells, int32_t count)
+    static char* formatEach(char* out, const int32_t* cells, int32_t count)
     {
         const NarrowTexts& narrow = narrowTexts();
         for (int32_t i = 0; i < count; ++i) {
@@ -99,25 +92,11 @@ private:
                 std::memcpy(out, narrow[slot].data(), 4);
                 out += 3;
             } else {
-                out = formatWide(out, cells[i]);
+                out = KpBlockWriter::formatDecimal(out, cells[i]);
             }
         }
         return out;
     }
-
-    char* formatWide(char* out, int32_t value)
-    {
-        if (value != lastWide || lastWideLength == 0) {
-            lastWide = value;
-            lastWideLength = static_cast<std::size_t>(formatCell(lastWideText, value) - lastWideText);
-        }
-        std::memcpy(out, lastWideText, lastWideLength);
-        return out + lastWideLength;
-    }
-
-    int32_t lastWide = 0;
-    char lastWideText[MAX_CELL_CHARS];
-    std::size_t lastWideLength = 0;
 };
 
 // The eight cells of each byte of a binary row, most significant bit
@@ -241,13 +220,12 @@ int32_t IntMat::writeText(std::string fileName) const
 std::vector<bool> IntMat::writeTextFiles(const std::vector<std::string>& fileNames) const
 {
     const std::vector<bool> written = KpBlockWriter::writeTextFiles(fileNames, [this](KpBlockWriter& writer) {
-        CellFormatter formatter;
         for (int32_t r = 0; r < m_row; ++r) {
             const int32_t* cells = m_data + static_cast<std::size_t>(r) * m_col;
             for (int32_t c = 0; c < m_col; c += CELLS_PER_CHECK) {
                 const int32_t count = std::min(CELLS_PER_CHECK, m_col - c);
                 char* out = writer.room(static_cast<std::size_t>(count) * MAX_CELL_CHARS + 1);
-                writer.advance(formatter.format(out, cells + c, count));
+                writer.advance(CellFormatter::format(out, cells + c, count));
             }
             char* out = writer.room(2);
             out[0] = ';';

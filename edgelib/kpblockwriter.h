@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -44,7 +45,8 @@ public:
 private:
     std::vector<FILE*> files;
     std::vector<bool> ok;
-    std::vector<char> block;
+    // Not cleared: only the part written before each flush is read.
+    std::unique_ptr<char[]> block;
     char* end;
 };
 
