@@ -2,7 +2,7 @@
 # and the CMake build.
 
 BUILD_PACKAGES=(cmake g++ make pkg-config libpng-dev zlib1g-dev)
-TEST_PACKAGES=(libgtest-dev imagemagick clang libclang-rt-14-dev)
+TEST_PACKAGES=(libgtest-dev imagemagick clang libclang-rt-14-dev linux-perf)
 
 step() {
   printf '\n==> %s\n' "$*"
