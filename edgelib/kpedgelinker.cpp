@@ -4,6 +4,7 @@
 #include "kpblockwriter.h"
 #include "kpchord.h"
 #include "kpfarthestpoint.h"
+#include "kppixelbuffer.h"
 #include "kppointlists.h"
 #include "kpskeleton.h"
 
@@ -273,7 +274,8 @@ int32_t KpEdgeLinker::traceEdges()
 
 bool KpEdgeLinker::markJunctions()
 {
-    junctionMask.assign(static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols), 0);
+    KpPixelBuffer::kpAssignLarge(junctionMask, static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols),
+                                 uint8_t(0));
     for (int32_t row = 1; row + 1 < rows; ++row) {
         const int32_t* above = pixelLabels.row(row - 1);
         const int32_t* middle = pixelLabels.row(row);

@@ -1,5 +1,7 @@
 #include "kppointlists.h"
 
+#include "kppixelbuffer.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -39,7 +41,8 @@ void removeDuplicates(std::vector<PointList>& lists)
         capacity *= 2;
     }
     const std::size_t mask = capacity - 1;
-    std::vector<Slot> slots(capacity, Slot{0, EMPTY});
+    std::vector<Slot> slots;
+    KpPixelBuffer::kpAssignLarge(slots, capacity, Slot{0, EMPTY});
     std::size_t next = 0;
     for (std::size_t i = 0; i < lists.size(); ++i) {
         const uint64_t hash = hashOf(lists[i]);

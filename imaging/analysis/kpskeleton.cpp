@@ -1,6 +1,7 @@
 #include "kpskeleton.h"
 
 #include "kpbitsperpixelconverter.h"
+#include "kppixelbuffer.h"
 
 #include <array>
 #include <cstddef>
@@ -62,9 +63,11 @@ class Thinning {
 public:
     Thinning(const uint8_t* gray, int32_t height, int32_t width)
         : height(height), width(width), stride(static_cast<std::size_t>(width) + 2),
-          black(stride * (static_cast<std::size_t>(height) + 2), 0),
-          blocked(black.size(), 1)
+          black(), blocked()
     {
+        const std::size_t cells = stride * (static_cast<std::size_t>(height) + 2);
+        KpPixelBuffer::kpAssignLarge(black, cells, uint8_t(0));
+        KpPixelBuffer::kpAssignLarge(blocked, cells, uint8_t(1));
         for (int32_t r = 0; r < height; ++r) {
             const uint8_t* source = gray + static_cast<std::size_t>(r) * static_cast<std::size_t>(width);
             uint8_t* target = &black[indexOf(r, 0)];

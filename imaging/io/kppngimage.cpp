@@ -38,6 +38,8 @@ const char* const STRUCT_FAILED = "<KpPNGImage::kpLoadImage()> Unable to create 
 const char* const HEADER_FAILED = "<KpPNGImage::kpLoadImage(...)> Unable to create PNG struct.";
 const char* const WRITE_FAILED = "<KpPNGImage::kpSaveImage()> Error during image write.";
 const char* const OUT_OF_MEMORY = "Out of memory";
+// Bytes of a PNG file beyond its compressed rows (signature, chunks).
+const std::size_t ENCODING_OVERHEAD = 4096;
 // The largest image whose pixels and encoding the codec keeps after a save.
 const std::size_t MAX_REMEMBERED_PIXEL_BYTES = std::size_t(64) << 20;
 // Rows are scored in blocks whose 32-bit sums cannot overflow.
@@ -401,6 +403,20 @@ bool writeGuarded(png_structp png, png_infop info, std::vector<uint8_t>* encoded
     return true;
 }
 
+// Room for the file of an image at its largest likely size, the filtered
+// rows stored (the pages it does not reach are never touched); without
+// the room the vector grows as the file does.
+void reserveForEncoding(std::vector<uint8_t>& encoded, const KpImage& image)
+{
+    const std::size_t size = image.kpGetImageSize();
+    try {
+        KpPixelBuffer::kpReserveLarge(encoded, size + size / 64 + static_cast<std::size_t>(image.kpGetHeight()) +
+                                                   ENCODING_OVERHEAD);
+    } catch (const std::bad_alloc&) {
+        // No room set aside: the file grows in the vector as it is written.
+    }
+}
+
 // The whole PNG file of an image, built in memory.
 std::vector<uint8_t> encodedPng(KpImage& image, PngLayout layout)
 {
@@ -408,6 +424,7 @@ std::vector<uint8_t> encodedPng(KpImage& image, PngLayout layout)
     const std::size_t rowBytes = static_cast<std::size_t>(image.kpGetBytesPerRow());
     std::vector<png_bytep> rows = rowPointers(image.kpGetData(), static_cast<uint32_t>(image.kpGetHeight()), rowBytes);
     std::vector<uint8_t> encoded;
+    reserveForEncoding(encoded, image);
     if (!writeGuarded(handles.png, handles.info, &encoded, image.kpGetWidth(), image.kpGetHeight(), layout,
                       rows.data(), rowBytes)) {
         KP_THROW(KP_CODEC_FAILED, WRITE_FAILED);
@@ -468,14 +485,14 @@ struct KpPNGImage::SavedEncoding {
     int32_t width;
     int32_t height;
     int32_t depth;
-    std::vector<uint8_t> pixels;
+    std::size_t size;
+    std::unique_ptr<uint8_t[]> pixels;
     std::vector<uint8_t> encoded;
 
     bool holds(const KpImage& image) const
     {
         return image.kpGetWidth() == width && image.kpGetHeight() == height && image.kpGetDepth() == depth &&
-               image.kpGetImageSize() == pixels.size() &&
-               std::memcmp(image.kpGetData(), pixels.data(), pixels.size()) == 0;
+               image.kpGetImageSize() == size && std::memcmp(image.kpGetData(), pixels.get(), size) == 0;
     }
 };
 
@@ -509,13 +526,14 @@ void KpPNGImage::rememberSave(const KpImage& image, std::vector<uint8_t> encoded
         return;
     }
     try {
-        std::unique_ptr<SavedEncoding> saved(new SavedEncoding{image.kpGetWidth(), image.kpGetHeight(),
-                                                               image.kpGetDepth(), std::vector<uint8_t>(size),
-                                                               std::move(encoded)});
-        std::memcpy(saved->pixels.data(), image.kpGetData(), size);
-        lastSave = std::move(saved);
+        std::unique_ptr<uint8_t[]> pixels = KpPixelBuffer::kpAllocate(image.kpGetBytesPerRow(), image.kpGetHeight());
+        std::memcpy(pixels.get(), image.kpGetData(), size);
+        lastSave.reset(new SavedEncoding{image.kpGetWidth(), image.kpGetHeight(), image.kpGetDepth(), size,
+                                         std::move(pixels), std::move(encoded)});
     } catch (const std::bad_alloc&) {
         // Remembering is only a shortcut for the next save.
+    } catch (const KpException&) {
+        // Nor is a buffer the allocator refuses a failure of the save.
     }
 }
 
