@@ -68,13 +68,18 @@ public:
         const std::size_t cells = stride * (static_cast<std::size_t>(height) + 2);
         KpPixelBuffer::kpAssignLarge(black, cells, uint8_t(0));
         KpPixelBuffer::kpAssignLarge(blocked, cells, uint8_t(1));
+        std::size_t blackPixels = 0;
         for (int32_t r = 0; r < height; ++r) {
             const uint8_t* source = gray + static_cast<std::size_t>(r) * static_cast<std::size_t>(width);
             uint8_t* target = &black[indexOf(r, 0)];
             for (int32_t c = 0; c < width; ++c) {
                 target[c] = source[c] == GRAY_BLACK;
+                blackPixels += target[c];
             }
         }
+        // A pass deletes, and a pass tests, at most every black pixel.
+        KpPixelBuffer::kpReserveLarge(deletions, blackPixels);
+        KpPixelBuffer::kpReserveLarge(candidates, blackPixels);
         for (int32_t r = 1; r + 1 < height && width > 2; ++r) {
             std::memset(&blocked[indexOf(r, 1)], 0, static_cast<std::size_t>(width - 2));
         }
