@@ -1,6 +1,8 @@
 // The whole DoVoda pipeline on generated photo-like images of 1, 4 and 12
-// megapixels, gray and colour PNG input: milliseconds per stage and in
-// total, and the peak resident memory of the process that ran it. Each
+// megapixels, gray and colour PNG input, and on a colour mosaic of the
+// corpus photographs of the same size when they are present:
+// milliseconds of processor time per stage and in total, and the peak
+// resident memory of the process that ran it. Each
 // pipeline runs in a fresh child process (this program started again with
 // --dovoda FILE or --peer FILE), so the peak memory is that of the
 // pipeline alone.
@@ -20,12 +22,13 @@
 #include "kpedgelinker.h"
 #include "kppointlists.h"
 #include "kpskeleton.h"
+#include "photomosaic.h"
 
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -42,21 +45,28 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
+// Processor time of the process (user and system), which other programs
+// running on a shared machine disturb far less than the time on the wall.
 class Stopwatch {
 public:
-    // Milliseconds since the last lap (or the start).
+    // Milliseconds of processor time since the last lap (or the start).
     double lap()
     {
-        const Clock::time_point now = Clock::now();
-        const double ms = std::chrono::duration<double, std::milli>(now - last).count();
+        const double now = processorMilliseconds();
+        const double ms = now - last;
         last = now;
         return ms;
     }
 
 private:
-    Clock::time_point last = Clock::now();
+    static double processorMilliseconds()
+    {
+        timespec time;
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &time);
+        return static_cast<double>(time.tv_sec) * 1e3 + static_cast<double>(time.tv_nsec) / 1e6;
+    }
+
+    double last = processorMilliseconds();
 };
 
 long peakKilobytes()
@@ -248,24 +258,35 @@ int main(int argc, char* argv[])
     // libraries); the pipeline's own memory is what it adds.
     const double baselineKB = figure(runChild(folder, "--baseline", ""), "peakKB");
     std::printf("baseline peak of a child that does nothing: %.0f KB\n", baselineKB);
-    double perMegapixelAtFirst = NAN;
+    // Time per megapixel of each kind of input at the first size.
+    std::vector<double> perMegapixelAtFirst(3, NAN);
     for (double megapixels : sizes) {
         const int width = static_cast<int>(std::lround(std::sqrt(megapixels * 1e6 * 4.0 / 3.0)));
         const int height = width * 3 / 4;
-        for (int depth : {8, 24}) {
-            const std::string file = "photo_" + std::to_string(width) + "x" + std::to_string(height) + "_" +
-                                     std::to_string(depth) + ".png";
-            benchsupport::makePhotoLikeImage(width, height, depth).kpSaveImage((folder + "/" + file).c_str());
+        const std::string size = std::to_string(width) + "x" + std::to_string(height);
+        const std::vector<std::pair<std::string, KpImage>> inputs = {
+            {"photo_" + size + "_8.png", benchsupport::makePhotoLikeImage(width, height, 8)},
+            {"photo_" + size + "_24.png", benchsupport::makePhotoLikeImage(width, height, 24)},
+            {"mosaic_" + size + "_24.png", benchsupport::makePhotoMosaic(width, height, 24)},
+        };
+        for (std::size_t kind = 0; kind < inputs.size(); ++kind) {
+            const std::string& file = inputs[kind].first;
+            KpImage image = inputs[kind].second;
+            if (image.kpGetData() == nullptr) {
+                std::printf("\n%s: no corpus photographs or no ImageMagick convert, skipped\n", file.c_str());
+                continue;
+            }
+            image.kpSaveImage((folder + "/" + file).c_str());
             const double pixels = double(width) * height;
             const std::string ours = runChild(folder, "--dovoda", file);
             std::printf("\n%s (%.2f MP)\n  DoVoda: %s", file.c_str(), pixels / 1e6, ours.c_str());
             const double perMegapixel = figure(ours, "total") / (pixels / 1e6);
-            if (std::isnan(perMegapixelAtFirst)) {
-                perMegapixelAtFirst = perMegapixel;
+            if (std::isnan(perMegapixelAtFirst[kind])) {
+                perMegapixelAtFirst[kind] = perMegapixel;
             }
-            std::printf("  DoVoda: %.1f ms per MP (%.2fx that of the first image), peak %.1f bytes per pixel"
+            std::printf("  DoVoda: %.1f ms per MP (%.2fx that at the first size), peak %.1f bytes per pixel"
                         " (%.1f above the baseline)\n",
-                        perMegapixel, perMegapixel / perMegapixelAtFirst, figure(ours, "peakKB") * 1024 / pixels,
+                        perMegapixel, perMegapixel / perMegapixelAtFirst[kind], figure(ours, "peakKB") * 1024 / pixels,
                         (figure(ours, "peakKB") - baselineKB) * 1024 / pixels);
 #ifdef DOVODA_HAVE_OPENCV
             const std::string peer = runChild(folder, "--peer", file);

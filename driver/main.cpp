@@ -12,6 +12,7 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -49,7 +50,9 @@ void processImage(const std::string& inputName)
     KpImage edges = detector.detectEdges(input);
     edges.kpSaveImage(edgeName.c_str(), nullptr);
 
-    KpEdgeLinker linker(edges);
+    // The linker takes its own copy of the edge image; the driver has no
+    // further use for it, so it hands the pixels over instead.
+    KpEdgeLinker linker(std::move(edges));
     linker.extractLines(LINE_TOLERANCE);
     if (linker.writeLines(lineName) == 0) {
         throw std::runtime_error("could not write the line file " + lineName);

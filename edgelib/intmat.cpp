@@ -2,6 +2,7 @@
 
 #include "kpblockwriter.h"
 #include "kplogger.h"
+#include "kppixelbuffer.h"
 
 #include <algorithm>
 #include <array>
@@ -20,21 +21,10 @@ constexpr int32_t CELLS_PER_CHECK = 4096;
 constexpr int32_t NARROW_MIN = -99;
 constexpr int32_t NARROW_MAX = 999;
 
-// Writes value with the "%3d" rule (right-aligned in three characters,
-// wider when it needs more) at out and returns the end of the text.
-char* formatCell(char* out, int32_t value)
-{
-    char digits[KpBlockWriter::MAX_DECIMAL_CHARS];
-    const std::size_t length = static_cast<std::size_t>(KpBlockWriter::formatDecimal(digits, value) - digits);
-    for (std::size_t pad = length; pad < 3; ++pad) {
-        *out++ = ' ';
-    }
-    std::memcpy(out, digits, length);
-    return out + length;
-}
-
-// The texts of the three-character values, four bytes apart so that one
-// fixed-size copy places a cell.
+// The texts of the three-character values ("%3d" right-aligns in three
+// characters), four bytes apart so that one fixed-size copy places a
+// cell. Every other value is wider than three characters and written as
+// its plain decimal text.
 using NarrowTexts = std::array<std::array<char, 4>, NARROW_MAX - NARROW_MIN + 1>;
 
 const NarrowTexts& narrowTexts()
@@ -42,28 +32,85 @@ const NarrowTexts& narrowTexts()
     static const NarrowTexts texts = [] {
         NarrowTexts table{};
         for (int32_t v = NARROW_MIN; v <= NARROW_MAX; ++v) {
-            formatCell(table[static_cast<std::size_t>(v - NARROW_MIN)].data(), v);
+            char* text = table[static_cast<std::size_t>(v - NARROW_MIN)].data();
+            char* end = KpBlockWriter::formatDecimal(text, v);
+            const std::ptrdiff_t pad = 3 - (end - text);
+            std::memmove(text + pad, text, static_cast<std::size_t>(end - text));
+            std::memset(text, ' ', static_cast<std::size_t>(pad));
         }
         return table;
     }();
     return texts;
 }
 
-// Formats count cells at out; out needs count * MAX_CELL_CHARS + 1 bytes
-// of room (a narrow cell copies one byte past its text).
-char* formatCells(char* out, const int32_t* cells, int32_t count)
+// The text of eight cells of 0 (the digits of single-digit cells are
+// added to it).
+const char EIGHT_ZEROS[] = "  0  0  0  0  0  0  0  0";
+const std::size_t EIGHT_CELLS_CHARS = 3 * 8;
+
+// Formats the cells of a label map quickly: runs of eight single-digit
+// cells (most of a map) from one pattern, the other narrow cells from the
+// table and wide ones as decimals.
+class CellFormatter {
+public:
+    // Formats count cells at out; out needs count * MAX_CELL_CHARS + 1
+    // bytes of room (a narrow cell copies one byte past its text).
+    static char* format(char* out, const int32_t* cells, int32_t count)
+    {
+        int32_t i = 0;
+        for (; i + 8 <= count; i += 8) {
+            out = areSingleDigits(cells + i) ? formatSingleDigits(out, cells + i) : formatEach(out, cells + i, 8);
+        }
+        return formatEach(out, cells + i, count - i);
+    }
+
+private:
+    static bool areSingleDigits(const int32_t* cells)
+    {
+        uint32_t any = 0;
+        for (int k = 0; k < 8; ++k) {
+            any |= static_cast<uint32_t>(cells[k]);
+        }
+        return any <= 9;
+    }
+
+    static char* formatSingleDigits(char* out, const int32_t* cells)
+    {
+        std::memcpy(out, EIGHT_ZEROS, EIGHT_CELLS_CHARS);
+        for (int k = 0; k < 8; ++k) {
+            out[3 * k + 2] = static_cast<char>(out[3 * k + 2] + cells[k]);
+        }
+        return out + EIGHT_CELLS_CHARS;
+    }
+
+    static char* formatEach(char* out, const int32_t* cells, int32_t count)
+    {
+        const NarrowTexts& narrow = narrowTexts();
+        for (int32_t i = 0; i < count; ++i) {
+            const uint32_t slot = static_cast<uint32_t>(cells[i]) - static_cast<uint32_t>(NARROW_MIN);
+            if (slot < narrow.size()) {
+                std::memcpy(out, narrow[slot].data(), 4);
+                out += 3;
+            } else {
+                out = KpBlockWriter::formatDecimal(out, cells[i]);
+            }
+        }
+        return out;
+    }
+};
+
+// The eight cells of each byte of a binary row, most significant bit
+// first: clear and set bits give the cells of the pixel scales 0 and 255.
+std::vector<std::array<int32_t, 8>> cellsOfBits(int32_t clearCell, int32_t setCell)
 {
-    const NarrowTexts& narrow = narrowTexts();
-    for (int32_t i = 0; i < count; ++i) {
-        const uint32_t slot = static_cast<uint32_t>(cells[i]) - static_cast<uint32_t>(NARROW_MIN);
-        if (slot < narrow.size()) {
-            std::memcpy(out, narrow[slot].data(), 4);
-            out += 3;
-        } else {
-            out = formatCell(out, cells[i]);
+    std::vector<std::array<int32_t, 8>> cells(256);
+    for (int byte = 0; byte < 256; ++byte) {
+        for (int bit = 0; bit < 8; ++bit) {
+            cells[static_cast<std::size_t>(byte)][static_cast<std::size_t>(bit)] =
+                (byte & (0x80 >> bit)) != 0 ? setCell : clearCell;
         }
     }
-    return out;
+    return cells;
 }
 
 } // namespace
@@ -73,6 +120,7 @@ IntMat::IntMat() : m_row(0), m_col(0), m_data(nullptr) {}
 IntMat::IntMat(int32_t rows, int32_t cols) : IntMat()
 {
     resize(rows, cols);
+    clear();
 }
 
 IntMat::IntMat(IntMat&& other) noexcept : m_row(other.m_row), m_col(other.m_col), m_data(other.m_data)
@@ -106,13 +154,15 @@ void IntMat::release()
     m_col = 0;
 }
 
-// Replaces the cells by rows x cols cells of 0; no cells when either is 0.
+// Replaces the cells by rows x cols cells, not filled; no cells when
+// either is 0.
 void IntMat::resize(int32_t rows, int32_t cols)
 {
     assert(rows >= 0 && cols >= 0);
     release();
     const std::size_t cells = static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols);
-    m_data = cells == 0 ? nullptr : new int32_t[cells]();
+    m_data = cells == 0 ? nullptr : new int32_t[cells];
+    KpPixelBuffer::kpAdviseHugePages(m_data, cells * sizeof(int32_t));
     m_row = rows;
     m_col = cols;
 }
@@ -135,12 +185,20 @@ int32_t IntMat::loadFromImage(KpImage image, int32_t divisor)
     }
     const int32_t bytesPerRow = image.kpGetBytesPerRow();
     const bool binary = image.kpGetDepth() == 1;
+    const std::vector<std::array<int32_t, 8>> expanded = binary ? cellsOfBits(quotient[0], quotient[255])
+                                                                : std::vector<std::array<int32_t, 8>>();
     for (int32_t r = 0; r < height; ++r) {
         const uint8_t* source = image.kpGetData() + static_cast<std::size_t>(r) * bytesPerRow;
         int32_t* cells = m_data + static_cast<std::size_t>(r) * m_col;
-        for (int32_t c = 0; c < width; ++c) {
-            const uint8_t scale = binary ? ((source[c >> 3] >> (7 - (c & 7))) & 1) * 255 : source[c];
-            cells[c] = quotient[scale];
+        if (binary) {
+            for (int32_t c = 0; c < width; c += 8) {
+                const std::size_t count = static_cast<std::size_t>(std::min(8, width - c));
+                std::memcpy(cells + c, expanded[source[c / 8]].data(), count * sizeof(int32_t));
+            }
+        } else {
+            for (int32_t c = 0; c < width; ++c) {
+                cells[c] = quotient[source[c]];
+            }
         }
     }
     return 1;
@@ -156,13 +214,18 @@ int32_t IntMat::clear()
 
 int32_t IntMat::writeText(std::string fileName) const
 {
-    const bool written = KpBlockWriter::writeTextFile(fileName, [this](KpBlockWriter& writer) {
+    return writeTextFiles({fileName})[0] ? 1 : 0;
+}
+
+std::vector<bool> IntMat::writeTextFiles(const std::vector<std::string>& fileNames) const
+{
+    const std::vector<bool> written = KpBlockWriter::writeTextFiles(fileNames, [this](KpBlockWriter& writer) {
         for (int32_t r = 0; r < m_row; ++r) {
             const int32_t* cells = m_data + static_cast<std::size_t>(r) * m_col;
             for (int32_t c = 0; c < m_col; c += CELLS_PER_CHECK) {
                 const int32_t count = std::min(CELLS_PER_CHECK, m_col - c);
                 char* out = writer.room(static_cast<std::size_t>(count) * MAX_CELL_CHARS + 1);
-                writer.advance(formatCells(out, cells + c, count));
+                writer.advance(CellFormatter::format(out, cells + c, count));
             }
             char* out = writer.room(2);
             out[0] = ';';
@@ -170,9 +233,11 @@ int32_t IntMat::writeText(std::string fileName) const
             writer.advance(out + 2);
         }
     });
-    if (!written) {
-        kpLogPrintf(KpLogger::kpGetInstance(), 3, "IntMat::writeText() could not write %s\n", fileName.c_str());
-        return 0;
+    for (std::size_t i = 0; i < fileNames.size(); ++i) {
+        if (!written[i]) {
+            kpLogPrintf(KpLogger::kpGetInstance(), 3, "IntMat::writeText() could not write %s\n",
+                        fileNames[i].c_str());
+        }
     }
-    return 1;
+    return written;
 }

@@ -6,6 +6,7 @@
 #include <cassert>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // A dense matrix of 32-bit signed integers addressed by (row, column),
 // stored row-major: cell (r, c) is element r * m_col + c. The edge linker
@@ -42,6 +43,14 @@ public:
         return 1;
     }
 
+    // The cells of row r, for passes over whole rows.
+    const int32_t* row(int32_t r) const
+    {
+        assert(r < m_row);
+        assert(r >= 0);
+        return m_data + static_cast<std::size_t>(r) * m_col;
+    }
+
     // Every cell becomes 0; the size stays. Returns 1.
     int32_t clear();
 
@@ -49,6 +58,9 @@ public:
     // by ";" and a newline; an empty matrix gives an empty file. Returns 1,
     // or 0 when the file cannot be created or fully written.
     int32_t writeText(std::string fileName) const;
+    // The same text, formatted once, into each of several files: true for
+    // each file created and fully written.
+    std::vector<bool> writeTextFiles(const std::vector<std::string>& fileNames) const;
 
 private:
     void checkIndex([[maybe_unused]] int32_t r, [[maybe_unused]] int32_t c) const

@@ -3,6 +3,7 @@
 #include "kpbitsperpixelconverter.h"
 #include "kpexception.h"
 #include "kppixelbuffer.h"
+#include "kpprocessor.h"
 
 #include <algorithm>
 #include <cmath>
@@ -12,20 +13,22 @@
 #include <string>
 #include <vector>
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
-
 // The detector streams the image row by row: horizontal smoothing feeds a
 // ring of rows for the vertical smoothing, which feeds a ring of smoothed
 // rows for the derivatives, which feed the suppression of the row above.
 // Only the magnitude (needed by the hysteresis) and the edge map span the
 // whole image, so a call holds about three bytes per pixel.
 //
-// Every sum is formed in the same order and precision as the plain
-// definition of each step, so the result is the same bit for bit:
-// per-pixel accumulations run over the taps k = -h .. h with a float
-// rounding after each product and each addition.
+// Every value is formed with the operations of the plain definition of
+// its step, in the same order and precision, so the result is the same
+// bit for bit: per-pixel accumulations run over the taps k = -h .. h with
+// a float rounding after each product and each addition. The per-pixel
+// loops are straight sequences without branches, which the compiler turns
+// into vector code doing lane by lane the same operations (contraction
+// into fused multiply-adds is off for the whole build, and the target
+// attributes below do not enable FMA). The detector is compiled three
+// times, for the baseline instruction set, for AVX2 and for AVX-512, and
+// the processor decides at run time which copy runs.
 
 namespace {
 
@@ -35,17 +38,53 @@ const double KERNEL_TWO_PI = 6.2831853;
 // Scales smoothed gray levels 0..255 to 0..22950.
 const double SMOOTH_SCALE = 90.0;
 
+// Marks of the suppression map and of the edge map.
 const uint8_t EDGE = 0;
 const uint8_t CANDIDATE = 128;
 const uint8_t NON_EDGE = 255;
+// Once the thresholds are known, a candidate above the low threshold is
+// GROWABLE (it becomes an edge when an edge grows next to it), or a SEED
+// at or above the high threshold (it also starts an edge of its own). A
+// candidate at or below the low threshold can never become an edge.
+const uint8_t GROWABLE = 1;
+const uint8_t SEED = 2;
 
 // Every non-negative 16-bit magnitude has a histogram entry.
 const int MAGNITUDE_LEVELS = std::numeric_limits<int16_t>::max() + 1;
-// Positions queued per seed while an edge is grown.
+// Positions queued per seed while an edge is grown, and how many rows
+// below its seed a growth may read: each queued pixel lies at most one
+// row below the pixel it was reached from, its neighbours one more.
 const int GROWTH_QUEUE_LENGTH = 200;
+const int GROWTH_REACH = GROWTH_QUEUE_LENGTH + 1;
 
 const char* const DATA_IS_NULL = "<KpEdgeDetector::detectEdges()> Image Data is NULL!";
 const char* const GRAY_EXPECTED = "<KpEdgeDetector::detectEdges()> Only 1, 8 and 24 bit images are supported!";
+const char* const NOT_AVAILABLE =
+    "<KpEdgeDetector::detectEdges()> The processor does not have the chosen instruction set.";
+
+// Bit i set when the i-th of eight suppression marks is a candidate. The
+// marks are then CANDIDATE or NON_EDGE, which differ in their lowest bit;
+// the multiplication gathers the eight lowest bits into the top byte
+// (bit 8k goes to bit 56 + k, without carries), in memory order.
+inline uint64_t candidateBits(const uint8_t* marks)
+{
+    uint64_t word;
+    std::memcpy(&word, marks, sizeof word);
+    const uint64_t lowestBits = ~word & 0x0101010101010101ULL;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    return (lowestBits * 0x8040201008040201ULL) >> 56;
+#else
+    return (lowestBits * 0x0102040810204080ULL) >> 56;
+#endif
+}
+
+// whenTrue or whenFalse, chosen without a branch so that a loop using it
+// stays one straight sequence the compiler can turn into vector code.
+inline int pick(bool condition, int whenTrue, int whenFalse)
+{
+    const int mask = -static_cast<int>(condition);
+    return (whenTrue & mask) | (whenFalse & ~mask);
+}
 
 // Rows of width cols kept for the last `slots` row indices.
 template <typename T>
@@ -60,118 +99,62 @@ private:
     int cols;
 };
 
-// Sum of the taps whose position + k lies in 0 .. length-1, added in tap order.
-float clippedTapSum(const KpEdgeDetector::Kernel& kernel, int position, int length)
+// The smoothed value of a vertical sum: truncate(dot * 90 / sum + 0.5),
+// the product, quotient and addition in double precision.
+inline int16_t scaledSmoothed(float dot, float sum)
 {
-    const int h = kernel.size / 2;
-    float sum = 0.0f;
-    for (int k = -h; k <= h; ++k) {
-        if (position + k >= 0 && position + k < length) {
-            sum += kernel.taps[h + k];
-        }
-    }
-    return sum;
+    return static_cast<int16_t>(static_cast<double>(dot) * SMOOTH_SCALE / sum + 0.5);
 }
 
-// acc[i] += source[i] * tap: one tap of a per-pixel accumulation.
-void accumulateTap(float* acc, const float* source, float tap, int count)
+// truncate(sqrt(gx * gx + gy * gy) + 0.5): the sum of squares in 32-bit
+// integers, its square root in single precision, the rounding in double.
+inline int16_t magnitudeOf(int gx, int gy)
 {
-    for (int i = 0; i < count; ++i) {
-        acc[i] += source[i] * tap;
-    }
+    const float root = std::sqrt(static_cast<float>(gx * gx + gy * gy));
+    return static_cast<int16_t>(static_cast<double>(root) + 0.5);
 }
 
-#ifdef __SSE2__
-// Four 16-bit values as 32-bit lanes.
-__m128i loadFour(const int16_t* p)
-{
-    const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
-    return _mm_srai_epi32(_mm_unpacklo_epi16(v, v), 16);
-}
-
-__m128i select(__m128i mask, __m128i whenSet, __m128i otherwise)
-{
-    return _mm_or_si128(_mm_and_si128(mask, whenSet), _mm_andnot_si128(mask, otherwise));
-}
-
-// The suppression of GradientStream::suppressRow on four columns per
-// step, lane by lane the same operations; returns the first column left.
-int suppressFourAtATime(const int16_t* up, const int16_t* mid, const int16_t* down, const int16_t* dx,
-                        const int16_t* dy, uint8_t* out, int first, int end)
-{
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i one = _mm_set1_epi32(1);
-    int c = first;
-    for (; c + 4 <= end; c += 4) {
-        const __m128i a = loadFour(dx + c);
-        const __m128i b = loadFour(dy + c);
-        const __m128i m0 = loadFour(mid + c);
-        const __m128i negA = _mm_cmplt_epi32(a, zero);
-        const __m128i negB = _mm_cmplt_epi32(b, zero);
-        const __m128i absA = _mm_sub_epi32(_mm_xor_si128(a, negA), negA);
-        const __m128i absB = _mm_sub_epi32(_mm_xor_si128(b, negB), negB);
-        const __m128i alongColumns = _mm_or_si128(
-            _mm_cmpgt_epi32(absA, absB), _mm_andnot_si128(_mm_and_si128(negA, negB), _mm_cmpeq_epi32(absA, absB)));
-        const __m128i upLeft = loadFour(up + c - 1), upCentre = loadFour(up + c), upRight = loadFour(up + c + 1);
-        const __m128i left = loadFour(mid + c - 1), right = loadFour(mid + c + 1);
-        const __m128i downLeft = loadFour(down + c - 1), downCentre = loadFour(down + c),
-                      downRight = loadFour(down + c + 1);
-        const __m128i z1 = select(alongColumns, select(negA, right, left), select(negB, downCentre, upCentre));
-        const __m128i z2 = select(negB, select(negA, downRight, downLeft), select(negA, upRight, upLeft));
-        const __m128i z1b = select(alongColumns, select(negA, left, right), select(negB, upCentre, downCentre));
-        const __m128i z2b = select(negB, select(negA, upLeft, upRight), select(negA, downLeft, downRight));
-        const __m128i m0IsZero = _mm_cmpeq_epi32(m0, zero);
-        const __m128 divisor = _mm_cvtepi32_ps(select(m0IsZero, one, m0));
-        const __m128 major = _mm_div_ps(_mm_cvtepi32_ps(select(alongColumns, absA, absB)), divisor);
-        const __m128 minor = _mm_div_ps(_mm_cvtepi32_ps(select(alongColumns, absB, absA)), divisor);
-        const __m128 mag1 = _mm_add_ps(_mm_mul_ps(_mm_cvtepi32_ps(_mm_sub_epi32(z1, m0)), major),
-                                       _mm_mul_ps(_mm_cvtepi32_ps(_mm_sub_epi32(z2, z1)), minor));
-        const __m128 mag2 = _mm_add_ps(_mm_mul_ps(_mm_cvtepi32_ps(_mm_sub_epi32(z1b, m0)), major),
-                                       _mm_mul_ps(_mm_cvtepi32_ps(_mm_sub_epi32(z2b, z1b)), minor));
-        const __m128i candidate = _mm_andnot_si128(
-            m0IsZero, _mm_castps_si128(_mm_and_ps(_mm_cmple_ps(mag1, _mm_setzero_ps()),
-                                                  _mm_cmplt_ps(mag2, _mm_setzero_ps()))));
-        // -1 lanes give 0xFF ^ 0x7F = CANDIDATE, 0 lanes NON_EDGE.
-        const __m128i bytes = _mm_packs_epi16(_mm_packs_epi32(candidate, candidate), zero);
-        const __m128i marks = _mm_xor_si128(_mm_set1_epi8(static_cast<char>(NON_EDGE)),
-                                            _mm_and_si128(bytes, _mm_set1_epi8(NON_EDGE ^ CANDIDATE)));
-        const int four = _mm_cvtsi128_si32(marks);
-        std::memcpy(out + c, &four, 4);
-    }
-    return c;
-}
-#else
-int suppressFourAtATime(const int16_t*, const int16_t*, const int16_t*, const int16_t*, const int16_t*, uint8_t*,
-                        int first, int)
-{
-    return first;
-}
-#endif
-
-// The per-pixel state of the streamed passes.
-class GradientStream {
+// The per-pixel state of one detection: the streamed passes up to the
+// suppression, then the hysteresis over the whole edge map. The smoothing
+// passes are compiled for each window width (an odd number of taps up to
+// MAX_KERNEL_TAPS), so that their loops over the taps unroll and the
+// loops over the columns become vector code.
+class DetectorCore {
 public:
-    GradientStream(const uint8_t* pixels, int rowBytes, int rows, int cols, const KpEdgeDetector::Kernel& kernel,
-                   int16_t* magnitude, uint8_t* edges, uint32_t* histogram);
-    // Runs every pass up to the suppression; returns the largest magnitude.
-    int run();
+    DetectorCore(const uint8_t* pixels, int rowBytes, int rows, int cols,
+                 const KpEdgeDetector::Parameters& parameters, uint8_t* edges);
+    void run();
 
 private:
-    void smoothRowHorizontally(int r);
-    void smoothRowVertically(int r);
+    template <int TAPS> void streamRows();
+    template <int TAPS> void smoothRowHorizontally(int r);
+    template <int TAPS> void smoothRowVertically(int r);
+    void streamRowsOfWindow();
     void differentiateRow(int r);
     void suppressRow(int r);
     void countCandidates(int r);
+    void classifyRow(int r, int high, int16_t low);
+    void growEdges(int high, int16_t low);
+    void growFromSeed(int seed);
+    void whitenNonEdges();
     bool isEvaluatedRow(int r) const { return r >= 1 && r <= rows - 3; }
+    float clippedTapSum(int position, int length) const;
+    uint8_t* edgeRow(int r) { return edges + static_cast<std::size_t>(r) * cols; }
+    int16_t* magnitudeRow(int r) { return magnitude.get() + static_cast<std::size_t>(r) * cols; }
 
     const uint8_t* pixels;
     int rowBytes;
     int rows;
     int cols;
-    const KpEdgeDetector::Kernel& kernel;
-    int16_t* magnitude;
     uint8_t* edges;
-    uint32_t* histogram;
+    float lowRatio;
+    float highFraction;
+    KpEdgeDetector::Kernel kernel;
+    int halfWindow;
+    // The sum of all taps, by which every sum away from the border divides.
+    float fullTapSum = 0.0f;
+    std::unique_ptr<int16_t[]> magnitude;
+    std::vector<uint32_t> histogram;
     int maxMagnitude = 0;
 
     std::vector<float> pixelRow;
@@ -181,77 +164,168 @@ private:
     RowRing<int16_t> smoothed;
     RowRing<int16_t> gx;
     RowRing<int16_t> gy;
+    int growthQueue[GROWTH_QUEUE_LENGTH];
 };
 
-GradientStream::GradientStream(const uint8_t* pixels, int rowBytes, int rows, int cols,
-                               const KpEdgeDetector::Kernel& kernel, int16_t* magnitude, uint8_t* edges,
-                               uint32_t* histogram)
-    : pixels(pixels), rowBytes(rowBytes), rows(rows), cols(cols), kernel(kernel), magnitude(magnitude), edges(edges),
-      histogram(histogram), pixelRow(cols), columnTapSums(cols), columnAcc(cols), horizontal(kernel.size, cols),
+DetectorCore::DetectorCore(const uint8_t* pixels, int rowBytes, int rows, int cols,
+                           const KpEdgeDetector::Parameters& parameters, uint8_t* edges)
+    : pixels(pixels), rowBytes(rowBytes), rows(rows), cols(cols), edges(edges), lowRatio(parameters.lowRatio),
+      highFraction(parameters.highFraction), kernel(KpEdgeDetector::gaussianKernel(parameters.sigma)),
+      halfWindow(kernel.size / 2), magnitude(new int16_t[static_cast<std::size_t>(rows) * cols]),
+      histogram(MAGNITUDE_LEVELS, 0), pixelRow(cols), columnTapSums(cols), columnAcc(cols), horizontal(kernel.size, cols),
       smoothed(3, cols), gx(2, cols), gy(2, cols)
 {
+    KpPixelBuffer::kpAdviseHugePages(magnitude.get(), static_cast<std::size_t>(rows) * cols * sizeof(int16_t));
+    fullTapSum = clippedTapSum(halfWindow, kernel.size);
     for (int c = 0; c < cols; ++c) {
-        columnTapSums[c] = clippedTapSum(kernel, c, cols);
+        columnTapSums[c] = clippedTapSum(c, cols);
     }
 }
 
-int GradientStream::run()
+void DetectorCore::run()
 {
-    const int h = kernel.size / 2;
+    streamRowsOfWindow();
+    const int high = KpEdgeDetector::highThreshold(histogram.data(), maxMagnitude, highFraction);
+    growEdges(high, KpEdgeDetector::lowThreshold(high, lowRatio));
+    whitenNonEdges();
+}
+
+// Sum of the taps whose position + k lies in 0 .. length-1, added in tap order.
+float DetectorCore::clippedTapSum(int position, int length) const
+{
+    float sum = 0.0f;
+    for (int k = -halfWindow; k <= halfWindow; ++k) {
+        if (position + k >= 0 && position + k < length) {
+            sum += kernel.taps[halfWindow + k];
+        }
+    }
+    return sum;
+}
+
+// The streamed passes compiled for the window's width: 1 + 2 ceil(2.5
+// sigma) taps, an odd number from 3 to 19.
+void DetectorCore::streamRowsOfWindow()
+{
+    static_assert(KpEdgeDetector::MAX_KERNEL_TAPS == 20, "one case per odd window width up to the largest");
+    switch (kernel.size) {
+    case 3:
+        return streamRows<3>();
+    case 5:
+        return streamRows<5>();
+    case 7:
+        return streamRows<7>();
+    case 9:
+        return streamRows<9>();
+    case 11:
+        return streamRows<11>();
+    case 13:
+        return streamRows<13>();
+    case 15:
+        return streamRows<15>();
+    case 17:
+        return streamRows<17>();
+    default:
+        return streamRows<19>();
+    }
+}
+
+// Every pass up to the suppression, one row at a time; the suppression
+// of a row runs once the magnitudes of the rows around it are known.
+template <int TAPS> void DetectorCore::streamRows()
+{
+    constexpr int HALF_WINDOW = TAPS / 2;
     int nextHorizontal = 0;
     for (int r = 0; r < rows; ++r) {
-        for (; nextHorizontal <= std::min(rows - 1, r + h); ++nextHorizontal) {
-            smoothRowHorizontally(nextHorizontal);
+        for (; nextHorizontal <= std::min(rows - 1, r + HALF_WINDOW); ++nextHorizontal) {
+            smoothRowHorizontally<TAPS>(nextHorizontal);
         }
-        smoothRowVertically(r);
+        smoothRowVertically<TAPS>(r);
         if (r >= 1) {
             differentiateRow(r - 1);
         }
     }
     differentiateRow(rows - 1);
-    return maxMagnitude;
 }
 
 // dot(c) / sum(c) over the taps of columns c-h .. c+h inside the row.
-void GradientStream::smoothRowHorizontally(int r)
+template <int TAPS> void DetectorCore::smoothRowHorizontally(int r)
 {
+    constexpr int HALF_WINDOW = TAPS / 2;
     const uint8_t* source = pixels + static_cast<std::size_t>(r) * rowBytes;
+    float* in = pixelRow.data();
     for (int c = 0; c < cols; ++c) {
-        pixelRow[c] = static_cast<float>(source[c]);
+        in[c] = static_cast<float>(source[c]);
     }
+    float t[TAPS];
+    std::copy(kernel.taps, kernel.taps + TAPS, t);
     float* out = horizontal.row(r);
-    std::fill(out, out + cols, 0.0f);
-    const int h = kernel.size / 2;
-    for (int k = -h; k <= h; ++k) {
-        const int first = std::max(0, -k);
-        const int last = std::min(cols, cols - k);
-        if (first < last) {
-            accumulateTap(out + first, pixelRow.data() + first + k, kernel.taps[h + k], last - first);
+    const int interiorEnd = cols - HALF_WINDOW;
+    for (int c = HALF_WINDOW; c < interiorEnd; ++c) {
+        const float* window = in + c - HALF_WINDOW;
+        float dot = 0.0f;
+        for (int k = 0; k < TAPS; ++k) {
+            dot += window[k] * t[k];
         }
+        out[c] = dot / fullTapSum;
     }
-    for (int c = 0; c < cols; ++c) {
-        out[c] /= columnTapSums[c];
+    // Near the ends of the row the taps outside it are dropped.
+    auto smoothBorderColumn = [&](int c) {
+        float dot = 0.0f;
+        for (int k = -HALF_WINDOW; k <= HALF_WINDOW; ++k) {
+            if (c + k >= 0 && c + k < cols) {
+                dot += in[c + k] * t[HALF_WINDOW + k];
+            }
+        }
+        out[c] = dot / columnTapSums[c];
+    };
+    for (int c = 0; c < std::min(HALF_WINDOW, cols); ++c) {
+        smoothBorderColumn(c);
+    }
+    for (int c = std::max(HALF_WINDOW, interiorEnd); c < cols; ++c) {
+        smoothBorderColumn(c);
     }
 }
 
 // truncate(dot * 90 / sum + 0.5) over the horizontal rows r-h .. r+h inside the image.
-void GradientStream::smoothRowVertically(int r)
+template <int TAPS> void DetectorCore::smoothRowVertically(int r)
 {
+    constexpr int HALF_WINDOW = TAPS / 2;
+    float t[TAPS];
+    std::copy(kernel.taps, kernel.taps + TAPS, t);
+    int16_t* out = smoothed.row(r);
+    if (r >= HALF_WINDOW && r + HALF_WINDOW < rows) {
+        const float* window[TAPS];
+        for (int k = 0; k < TAPS; ++k) {
+            window[k] = horizontal.row(r - HALF_WINDOW + k);
+        }
+        for (int c = 0; c < cols; ++c) {
+            float dot = 0.0f;
+            for (int k = 0; k < TAPS; ++k) {
+                dot += window[k][c] * t[k];
+            }
+            out[c] = scaledSmoothed(dot, fullTapSum);
+        }
+        return;
+    }
+    // Near the top and the bottom the rows outside the image are dropped.
     float* acc = columnAcc.data();
     std::fill(acc, acc + cols, 0.0f);
-    const int h = kernel.size / 2;
-    for (int k = std::max(-h, -r); k <= std::min(h, rows - 1 - r); ++k) {
-        accumulateTap(acc, horizontal.row(r + k), kernel.taps[h + k], cols);
+    for (int k = std::max(-HALF_WINDOW, -r); k <= std::min(HALF_WINDOW, rows - 1 - r); ++k) {
+        const float* source = horizontal.row(r + k);
+        const float tap = t[HALF_WINDOW + k];
+        for (int c = 0; c < cols; ++c) {
+            acc[c] += source[c] * tap;
+        }
     }
-    const float sum = clippedTapSum(kernel, r, rows);
-    int16_t* out = smoothed.row(r);
+    const float sum = clippedTapSum(r, rows);
     for (int c = 0; c < cols; ++c) {
-        out[c] = static_cast<int16_t>(static_cast<double>(acc[c]) * SMOOTH_SCALE / sum + 0.5);
+        out[c] = scaledSmoothed(acc[c], sum);
     }
 }
 
-// Central differences (one-sided on the border) and their rounded length.
-void GradientStream::differentiateRow(int r)
+// Central differences (one-sided on the border) and their rounded length;
+// then the suppression of the row above, whose neighbours are now known.
+void DetectorCore::differentiateRow(int r)
 {
     const int16_t* up = smoothed.row(std::max(r - 1, 0));
     const int16_t* mid = smoothed.row(r);
@@ -266,20 +340,18 @@ void GradientStream::differentiateRow(int r)
     for (int c = 0; c < cols; ++c) {
         dy[c] = static_cast<int16_t>(down[c] - up[c]);
     }
-    int16_t* m = magnitude + static_cast<std::size_t>(r) * cols;
-    int16_t rowMax = 0;
+    int16_t* m = magnitudeRow(r);
+    int rowMax = 0;
     for (int c = 0; c < cols; ++c) {
-        const int sumSquares = dx[c] * dx[c] + dy[c] * dy[c];
-        const float q = std::sqrt(static_cast<float>(sumSquares));
-        m[c] = static_cast<int16_t>(static_cast<double>(q) + 0.5);
-        rowMax = std::max(rowMax, m[c]);
+        m[c] = magnitudeOf(dx[c], dy[c]);
+        rowMax = std::max(rowMax, static_cast<int>(m[c]));
     }
-    maxMagnitude = std::max<int>(maxMagnitude, rowMax);
+    maxMagnitude = std::max(maxMagnitude, rowMax);
     if (isEvaluatedRow(r - 1)) {
         suppressRow(r - 1);
     }
     if (!isEvaluatedRow(r)) {
-        std::memset(edges + static_cast<std::size_t>(r) * cols, NON_EDGE, cols);
+        std::memset(edgeRow(r), NON_EDGE, cols);
     }
 }
 
@@ -291,59 +363,108 @@ void GradientStream::differentiateRow(int r)
 // absolute gradient components over m0 (the sign flips of the cases
 // cancel exactly in float). mag2 takes the opposite neighbours. Ties
 // |gx| = |gy| count as column-dominant unless both components are negative.
-void GradientStream::suppressRow(int r)
+void DetectorCore::suppressRow(int r)
 {
-    const int16_t* up = magnitude + static_cast<std::size_t>(r - 1) * cols;
-    const int16_t* mid = up + cols;
-    const int16_t* down = mid + cols;
+    const int16_t* up = magnitudeRow(r - 1);
+    const int16_t* mid = magnitudeRow(r);
+    const int16_t* down = magnitudeRow(r + 1);
     const int16_t* dx = gx.row(r);
     const int16_t* dy = gy.row(r);
-    uint8_t* out = edges + static_cast<std::size_t>(r) * cols;
+    uint8_t* out = edgeRow(r);
     out[0] = NON_EDGE;
-    for (int c = suppressFourAtATime(up, mid, down, dx, dy, out, 1, cols - 2); c <= cols - 3; ++c) {
+    for (int c = 1; c <= cols - 3; ++c) {
         const int a = dx[c];
         const int b = dy[c];
         const int m0 = mid[c];
         const bool negA = a < 0;
         const bool negB = b < 0;
-        const int absA = negA ? -a : a;
-        const int absB = negB ? -b : b;
-        const bool alongColumns = absA > absB || (absA == absB && !(negA && negB));
-        // Rows and columns one step against (near) and with (far) the gradient.
-        const int16_t* nearRow = negB ? down : up;
-        const int16_t* farRow = negB ? up : down;
-        const int nearCol = negA ? c + 1 : c - 1;
-        const int farCol = negA ? c - 1 : c + 1;
-        const int z1 = alongColumns ? mid[nearCol] : nearRow[c];
-        const int z2 = nearRow[nearCol];
-        const int z1b = alongColumns ? mid[farCol] : farRow[c];
-        const int z2b = farRow[farCol];
-        const float divisor = static_cast<float>(m0 == 0 ? 1 : m0);
-        const float major = static_cast<float>(alongColumns ? absA : absB) / divisor;
-        const float minor = static_cast<float>(alongColumns ? absB : absA) / divisor;
+        const int absA = pick(negA, -a, a);
+        const int absB = pick(negB, -b, b);
+        const bool alongColumns = (absA > absB) | ((absA == absB) & !(negA & negB));
+        const int left = mid[c - 1], right = mid[c + 1];
+        const int upLeft = up[c - 1], upCentre = up[c], upRight = up[c + 1];
+        const int downLeft = down[c - 1], downCentre = down[c], downRight = down[c + 1];
+        const int z1 = pick(alongColumns, pick(negA, right, left), pick(negB, downCentre, upCentre));
+        const int z2 = pick(negB, pick(negA, downRight, downLeft), pick(negA, upRight, upLeft));
+        const int z1b = pick(alongColumns, pick(negA, left, right), pick(negB, upCentre, downCentre));
+        const int z2b = pick(negB, pick(negA, upLeft, upRight), pick(negA, downLeft, downRight));
+        const float divisor = static_cast<float>(pick(m0 == 0, 1, m0));
+        const float major = static_cast<float>(pick(alongColumns, absA, absB)) / divisor;
+        const float minor = static_cast<float>(pick(alongColumns, absB, absA)) / divisor;
         const float mag1 = static_cast<float>(z1 - m0) * major + static_cast<float>(z2 - z1) * minor;
         const float mag2 = static_cast<float>(z1b - m0) * major + static_cast<float>(z2b - z1b) * minor;
-        const bool candidate = m0 != 0 && mag1 <= 0.0f && mag2 < 0.0f;
-        out[c] = candidate ? CANDIDATE : NON_EDGE;
+        const bool candidate = (m0 != 0) & (mag1 <= 0.0f) & (mag2 < 0.0f);
+        out[c] = static_cast<uint8_t>(pick(candidate, CANDIDATE, NON_EDGE));
     }
-    std::memset(out + std::max(cols - 2, 1), NON_EDGE, cols - std::max(cols - 2, 1));
+    for (int c = std::max(cols - 2, 1); c < cols; ++c) {
+        out[c] = NON_EDGE;
+    }
     countCandidates(r);
 }
 
-void GradientStream::countCandidates(int r)
+// Adds the magnitudes of the row's candidates to the histogram, sixty-four
+// pixels at a time: their candidates are found as the set bits of one
+// word and visited lowest first.
+void DetectorCore::countCandidates(int r)
 {
-    const uint8_t* row = edges + static_cast<std::size_t>(r) * cols;
-    const int16_t* m = magnitude + static_cast<std::size_t>(r) * cols;
-    for (int c = 0; c < cols; ++c) {
+    const uint8_t* row = edgeRow(r);
+    const int16_t* m = magnitudeRow(r);
+    int c = 0;
+    for (; c + 64 <= cols; c += 64) {
+        uint64_t found = 0;
+        for (int group = 0; group < 8; ++group) {
+            found |= candidateBits(row + c + 8 * group) << (8 * group);
+        }
+        for (; found != 0; found &= found - 1) {
+            ++histogram[m[c + __builtin_ctzll(found)]];
+        }
+    }
+    for (; c < cols; ++c) {
         if (row[c] == CANDIDATE) {
             ++histogram[m[c]];
         }
     }
 }
 
-// Marks the chain of candidates above low reachable from seed, expanding
-// at most GROWTH_QUEUE_LENGTH queued positions.
-void growFromSeed(uint8_t* edges, const int16_t* magnitude, int cols, int seed, int16_t low, int* queue)
+// Splits the candidates of row r by their magnitude against the two
+// thresholds.
+void DetectorCore::classifyRow(int r, int high, int16_t low)
+{
+    uint8_t* row = edgeRow(r);
+    const int16_t* m = magnitudeRow(r);
+    for (int c = 0; c < cols; ++c) {
+        const bool candidate = row[c] == CANDIDATE;
+        const int kind = pick(m[c] >= high, SEED, pick(m[c] > low, GROWABLE, NON_EDGE));
+        row[c] = static_cast<uint8_t>(pick(candidate, kind, NON_EDGE));
+    }
+}
+
+// Seeds every candidate at or above the high threshold, in raster order,
+// and grows it; a seed reached by an earlier growth is an edge already.
+// Rows are classified just ahead of the seeds: a growth reads no row
+// more than GROWTH_REACH rows below its seed, so the rows it reads are
+// classified and still in the cache.
+void DetectorCore::growEdges(int high, int16_t low)
+{
+    const int lastRow = rows - 3;
+    int classified = 1;
+    for (int r = 1; r <= lastRow; ++r) {
+        for (; classified <= std::min(lastRow, r + GROWTH_REACH); ++classified) {
+            classifyRow(classified, high, low);
+        }
+        uint8_t* row = edgeRow(r);
+        uint8_t* const end = row + cols;
+        for (uint8_t* p = row; (p = static_cast<uint8_t*>(std::memchr(p, SEED, end - p))) != nullptr; ++p) {
+            *p = EDGE;
+            growFromSeed(static_cast<int>(p - edges));
+        }
+    }
+}
+
+// Marks the chain of growable candidates reachable from seed, expanding
+// at most GROWTH_QUEUE_LENGTH queued positions. The border of the map
+// holds no candidate, so growth never leaves the image.
+void DetectorCore::growFromSeed(int seed)
 {
     const int neighbours[8] = {1, 1 - cols, -cols, -1 - cols, -1, -1 + cols, cols, 1 + cols};
     int queued = 0;
@@ -352,60 +473,61 @@ void growFromSeed(uint8_t* edges, const int16_t* magnitude, int cols, int seed, 
     for (;;) {
         for (int offset : neighbours) {
             const int p = current + offset;
-            if (edges[p] == CANDIDATE && magnitude[p] > low) {
+            if (static_cast<uint8_t>(edges[p] - GROWABLE) <= SEED - GROWABLE) {
                 edges[p] = EDGE;
                 if (queued < GROWTH_QUEUE_LENGTH) {
-                    queue[queued++] = p;
+                    growthQueue[queued++] = p;
                 }
             }
         }
         if (next == queued) {
             return;
         }
-        current = queue[next++];
-    }
-}
-
-// Seeds every candidate at or above high, in raster order, and grows it.
-void growEdges(uint8_t* edges, const int16_t* magnitude, int rows, int cols, int high, int16_t low)
-{
-    int queue[GROWTH_QUEUE_LENGTH];
-    for (int r = 1; r <= rows - 3; ++r) {
-        for (int c = 1; c <= cols - 3; ++c) {
-            const int p = r * cols + c;
-            if (edges[p] == CANDIDATE && magnitude[p] >= high) {
-                edges[p] = EDGE;
-                growFromSeed(edges, magnitude, cols, p, low, queue);
-            }
-        }
+        current = growthQueue[next++];
     }
 }
 
 // Every pixel that is not an edge becomes white.
-void whitenNonEdges(uint8_t* edges, std::size_t count)
+void DetectorCore::whitenNonEdges()
 {
+    const std::size_t count = static_cast<std::size_t>(rows) * cols;
     for (std::size_t i = 0; i < count; ++i) {
-        edges[i] = edges[i] == EDGE ? EDGE : NON_EDGE;
+        edges[i] = static_cast<uint8_t>(pick(edges[i] == EDGE, EDGE, NON_EDGE));
     }
 }
 
 // Writes 0 (edge) or 255 into each of the rows x cols bytes of edges;
 // needs at least two rows and two columns.
-void detectEdgesCore(const uint8_t* pixels, int rowBytes, int rows, int cols, float sigma, float lowRatio,
-                     float highFraction, uint8_t* edges)
+void detectEdgesCore(const uint8_t* pixels, int rowBytes, int rows, int cols,
+                     const KpEdgeDetector::Parameters& parameters, uint8_t* edges)
 {
-    const KpEdgeDetector::Kernel kernel = KpEdgeDetector::gaussianKernel(sigma);
-    const std::size_t count = static_cast<std::size_t>(rows) * cols;
-    std::unique_ptr<int16_t[]> magnitude(new int16_t[count]);
-    KpPixelBuffer::kpAdviseHugePages(magnitude.get(), count * sizeof(int16_t));
-    std::fill(magnitude.get(), magnitude.get() + count, int16_t(0));
-    std::vector<uint32_t> histogram(MAGNITUDE_LEVELS, 0);
-    const int maxMagnitude =
-        GradientStream(pixels, rowBytes, rows, cols, kernel, magnitude.get(), edges, histogram.data()).run();
-    const int high = KpEdgeDetector::highThreshold(histogram.data(), maxMagnitude, highFraction);
-    growEdges(edges, magnitude.get(), rows, cols, high, KpEdgeDetector::lowThreshold(high, lowRatio));
-    whitenNonEdges(edges, count);
+    DetectorCore(pixels, rowBytes, rows, cols, parameters, edges).run();
 }
+
+// The compiled copies of the detector: flatten inlines every step, so the
+// loops of each copy are vectorised for its instruction set.
+__attribute__((flatten)) void detectWithBaseline(const uint8_t* pixels, int rowBytes, int rows, int cols,
+                                                 const KpEdgeDetector::Parameters& parameters, uint8_t* edges)
+{
+    detectEdgesCore(pixels, rowBytes, rows, cols, parameters, edges);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+#define DOVODA_HAVE_WIDE_PATHS 1
+__attribute__((target("avx2"), flatten)) void detectWithAvx2(const uint8_t* pixels, int rowBytes, int rows, int cols,
+                                                             const KpEdgeDetector::Parameters& parameters,
+                                                             uint8_t* edges)
+{
+    detectEdgesCore(pixels, rowBytes, rows, cols, parameters, edges);
+}
+
+__attribute__((target("avx512f,avx512bw,avx512vl,avx512dq"), flatten)) void
+detectWithAvx512(const uint8_t* pixels, int rowBytes, int rows, int cols, const KpEdgeDetector::Parameters& parameters,
+                 uint8_t* edges)
+{
+    detectEdgesCore(pixels, rowBytes, rows, cols, parameters, edges);
+}
+#endif
 
 // The gray image the detector reads for an input of another depth: a
 // binary image expanded (black 0, white 255), a colour image averaged over
@@ -438,6 +560,35 @@ void checkParameters(const KpEdgeDetector::Parameters& parameters)
 }
 
 } // namespace
+
+bool KpEdgeDetector::isAvailable(InstructionSet instructions)
+{
+    switch (instructions) {
+    case InstructionSet::BASELINE:
+        return true;
+#ifdef DOVODA_HAVE_WIDE_PATHS
+    case InstructionSet::AVX2:
+        return KpProcessor::kpHasAvx2();
+    case InstructionSet::AVX512:
+        return KpProcessor::kpHasAvx512();
+#else
+    case InstructionSet::AVX2:
+    case InstructionSet::AVX512:
+        return false;
+#endif
+    }
+    return false;
+}
+
+KpEdgeDetector::InstructionSet KpEdgeDetector::widestAvailable()
+{
+    for (InstructionSet widest : {InstructionSet::AVX512, InstructionSet::AVX2}) {
+        if (isAvailable(widest)) {
+            return widest;
+        }
+    }
+    return InstructionSet::BASELINE;
+}
 
 KpEdgeDetector::Kernel KpEdgeDetector::gaussianKernel(float sigma)
 {
@@ -497,24 +648,48 @@ int16_t KpEdgeDetector::lowThreshold(int high, float lowRatio)
 
 KpImage KpEdgeDetector::detectEdges(const KpImage& input) const
 {
-    return detectEdges(input, Parameters());
+    return detectEdges(input, Parameters(), widestAvailable());
 }
 
 KpImage KpEdgeDetector::detectEdges(const KpImage& input, const Parameters& parameters) const
+{
+    return detectEdges(input, parameters, widestAvailable());
+}
+
+KpImage KpEdgeDetector::detectEdges(const KpImage& input, const Parameters& parameters,
+                                    InstructionSet instructions) const
 {
     if (input.kpGetData() == nullptr) {
         KP_THROW(KP_NO_DATA, DATA_IS_NULL);
     }
     checkParameters(parameters);
+    if (!isAvailable(instructions)) {
+        KP_THROW(KP_INVALID_ARGUMENT, NOT_AVAILABLE);
+    }
     if (input.kpGetDepth() != 8) {
-        return detectEdges(grayForDetection(input), parameters);
+        return detectEdges(grayForDetection(input), parameters, instructions);
     }
-    const int width = input.kpGetWidth();
-    const int height = input.kpGetHeight();
-    KpImage result(width, height, 8);
-    if (width >= 2 && height >= 2) {
-        detectEdgesCore(input.kpGetData(), input.kpGetBytesPerRow(), height, width, parameters.sigma,
-                        parameters.lowRatio, parameters.highFraction, result.kpGetData());
+    KpImageHead head;
+    head.width = input.kpGetWidth();
+    head.height = input.kpGetHeight();
+    head.depth = 8;
+    if (head.width < 2 || head.height < 2) {
+        return KpImage(head.width, head.height, 8);
     }
+    // Every byte of the edge map is written by the detector.
+    KpImage result(KpPixelBuffer::kpAllocate(head.width, head.height).release(), head);
+    const uint8_t* pixels = input.kpGetData();
+    const int rowBytes = input.kpGetBytesPerRow();
+#ifdef DOVODA_HAVE_WIDE_PATHS
+    if (instructions == InstructionSet::AVX512) {
+        detectWithAvx512(pixels, rowBytes, head.height, head.width, parameters, result.kpGetData());
+        return result;
+    }
+    if (instructions == InstructionSet::AVX2) {
+        detectWithAvx2(pixels, rowBytes, head.height, head.width, parameters, result.kpGetData());
+        return result;
+    }
+#endif
+    detectWithBaseline(pixels, rowBytes, head.height, head.width, parameters, result.kpGetData());
     return result;
 }

@@ -32,12 +32,28 @@ public:
         int size;
     };
 
+    // The instruction sets the per-pixel passes are compiled for. Every
+    // set gives the same result bit for bit; the wider one is faster.
+    enum class InstructionSet {
+        BASELINE, // SSE2 on x86-64
+        AVX2,     // these two chosen at run time when the processor has them
+        AVX512,   // (AVX-512 F, BW, VL and DQ)
+    };
+
     // A new 8-bit image of the input's size: 0 on edges, 255 elsewhere.
-    // No pixel data: code 5; a depth other than 8: code 7. Images with
-    // fewer than two rows or columns have no gradient and come out white.
+    // No pixel data: code 5; a depth other than 1, 8 or 24: code 7. Binary
+    // and colour images are made gray first (black 0 and white 255, the
+    // channel average). Images with fewer than two rows or columns have
+    // no gradient and come out white. Runs with the widest instruction
+    // set the processor has.
     KpImage detectEdges(const KpImage& input) const;
     // The same with other parameters; parameters out of range: code 7.
     KpImage detectEdges(const KpImage& input, const Parameters& parameters) const;
+    // The same with a chosen instruction set, which must be available.
+    KpImage detectEdges(const KpImage& input, const Parameters& parameters, InstructionSet instructions) const;
+
+    static bool isAvailable(InstructionSet instructions);
+    static InstructionSet widestAvailable();
 
     // The steps that set the detector's numbers, open for checking.
     static Kernel gaussianKernel(float sigma);

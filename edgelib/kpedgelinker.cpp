@@ -5,6 +5,7 @@
 #include "kpconnectedcomponents.h"
 #include "kpfarthestpoint.h"
 #include "kplinefile.h"
+#include "kppixelbuffer.h"
 #include "kppointlists.h"
 #include "kpskeleton.h"
 #include "kptablememory.h"
@@ -13,7 +14,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
+#include <string>
 
 namespace {
 
@@ -22,15 +25,16 @@ namespace {
 const int32_t NEIGHBOUR_ROW[8] = {-1, 0, 1, 0, -1, -1, 1, 1};
 const int32_t NEIGHBOUR_COL[8] = {0, 1, 0, -1, -1, 1, 1, -1};
 
-// The ring of neighbour indices walked by the junction test: up, up-left,
-// left, down-left, down, down-right, right, up-right.
-const int RING[8] = {0, 4, 3, 7, 2, 6, 1, 5};
-
 // A ring crossing count above this means three or more branches meet.
 const int32_t JUNCTION_CROSSINGS = 5;
 
 // The pixelLabels value of a stroke pixel not yet traced.
 const int32_t UNTRACED = 1;
+
+// Marks of junctionMask: the pixel is a junction; one of its eight
+// neighbours is (so a step from it looks for a junction first).
+const uint8_t IS_JUNCTION = 1;
+const uint8_t NEXT_TO_JUNCTION = 2;
 
 // The largest of a series of values offered in order, and the index of
 // its first occurrence; 0 at index 0 when no value is positive.
@@ -59,6 +63,90 @@ void visitNeighbours(const IntMat& labels, int32_t rows, int32_t cols, int32_t r
         }
     }
 }
+
+// What a step of a trace reads around (row, col): the labels and the
+// junction marks, addressed as flat arrays of rows of cols cells, with
+// each neighbour tested to lie inside the image (CHECKED) or not (for
+// pixels at least two cells from the border, whose neighbours' neighbours
+// all lie inside).
+enum class StepResult { STOP, CONTINUE, JUNCTION };
+
+template <bool CHECKED>
+class TraceStep {
+public:
+    TraceStep(const int32_t* cells, const std::vector<uint8_t>& junctions, int32_t rows, int32_t cols)
+        : cells(cells), junctions(junctions), rows(rows), cols(cols)
+    {
+    }
+
+    // The step of nextPoint: an adjacent junction not taken by this trace
+    // first, then the first untraced neighbour whose only neighbour of
+    // this trace is the current pixel, else the last untraced neighbour.
+    StepResult from(int32_t row, int32_t col, int32_t label, int32_t& nextRow, int32_t& nextCol) const
+    {
+        const std::ptrdiff_t here = static_cast<std::ptrdiff_t>(row) * cols + col;
+        if (mayTouchJunction(row, col, here)) {
+            for (int k = 0; k < 8; ++k) {
+                const std::ptrdiff_t at = here + offset(k);
+                if (isInside(row + NEIGHBOUR_ROW[k], col + NEIGHBOUR_COL[k]) && (junctions[at] & IS_JUNCTION) != 0 &&
+                    cells[at] != -label) {
+                    nextRow = row + NEIGHBOUR_ROW[k];
+                    nextCol = col + NEIGHBOUR_COL[k];
+                    return StepResult::JUNCTION;
+                }
+            }
+        }
+        bool remembered = false;
+        for (int k = 0; k < 8; ++k) {
+            const int32_t r = row + NEIGHBOUR_ROW[k];
+            const int32_t c = col + NEIGHBOUR_COL[k];
+            const std::ptrdiff_t at = here + offset(k);
+            if (!isInside(r, c) || cells[at] != UNTRACED) {
+                continue;
+            }
+            nextRow = r;
+            nextCol = c;
+            if (countAround(r, c, at, -label) < 2) {
+                return StepResult::CONTINUE;
+            }
+            remembered = true;
+        }
+        if (remembered) {
+            return StepResult::CONTINUE;
+        }
+        nextRow = 0;
+        nextCol = 0;
+        return StepResult::STOP;
+    }
+
+private:
+    bool isInside(int32_t r, int32_t c) const { return !CHECKED || (r >= 0 && r < rows && c >= 0 && c < cols); }
+    std::ptrdiff_t offset(int k) const { return static_cast<std::ptrdiff_t>(NEIGHBOUR_ROW[k]) * cols + NEIGHBOUR_COL[k]; }
+
+    bool mayTouchJunction(int32_t row, int32_t col, std::ptrdiff_t here) const
+    {
+        if (junctions.empty()) {
+            return false;
+        }
+        const bool inside = row >= 0 && row < rows && col >= 0 && col < cols;
+        return !inside || (junctions[here] & NEXT_TO_JUNCTION) != 0;
+    }
+
+    // How many in-image neighbours of (row, col), at index at, hold value.
+    int32_t countAround(int32_t row, int32_t col, std::ptrdiff_t at, int32_t value) const
+    {
+        int32_t count = 0;
+        for (int k = 0; k < 8; ++k) {
+            count += isInside(row + NEIGHBOUR_ROW[k], col + NEIGHBOUR_COL[k]) && cells[at + offset(k)] == value;
+        }
+        return count;
+    }
+
+    const int32_t* cells;
+    const std::vector<uint8_t>& junctions;
+    int32_t rows;
+    int32_t cols;
+};
 
 // Raster position of a point; lists start at the end that comes first.
 int64_t rasterKey(const point& p, int32_t cols)
@@ -97,7 +185,7 @@ void KpEdgeLinker::prepareImage()
     cols = image.kpGetWidth();
     saveDiagnosticImage("tmp.bmp");
     pixelLabels.loadFromImage(image.kpReverseImage(), 255);
-    dumpLabels("test.txt");
+    dumpLabels({"test.txt"});
 }
 
 void KpEdgeLinker::saveDiagnosticImage(const char* fileName)
@@ -107,10 +195,18 @@ void KpEdgeLinker::saveDiagnosticImage(const char* fileName)
     }
 }
 
-void KpEdgeLinker::dumpLabels(const char* fileName) const
+// Writes pixelLabels, formatted once, into each of the files.
+void KpEdgeLinker::dumpLabels(const std::vector<std::string>& fileNames) const
 {
-    if (writesDiagnostics && pixelLabels.writeText(fileName) == 0) {
-        std::fprintf(stderr, "KpEdgeLinker: warning: could not write the diagnostic file %s\n", fileName);
+    if (!writesDiagnostics) {
+        return;
+    }
+    const std::vector<bool> written = pixelLabels.writeTextFiles(fileNames);
+    for (std::size_t i = 0; i < fileNames.size(); ++i) {
+        if (!written[i]) {
+            std::fprintf(stderr, "KpEdgeLinker: warning: could not write the diagnostic file %s\n",
+                         fileNames[i].c_str());
+        }
     }
 }
 
@@ -121,25 +217,30 @@ int32_t KpEdgeLinker::traceEdges()
 {
     int32_t label = 1;
     markJunctions();
+    // Each trace is walked into one reused list and copied out when kept.
+    PointList trace;
     for (int32_t row = 0; row < rows; ++row) {
+        const int32_t* cells = pixelLabels.row(row);
         for (int32_t col = 0; col < cols; ++col) {
-            if (pixelLabels.get(row, col) != UNTRACED) {
+            if (cells[col] != UNTRACED) {
                 continue;
             }
-            PointList list = traceFrom(row, col, label);
+            trace.clear();
+            traceInto(trace, row, col, label);
             // Shorter lists are dropped; their pixels keep -label and so
             // share the label of the next trace.
-            if (list.size() > 2) {
+            if (trace.size() > 2) {
                 ++label;
-                edgeLists.push_back(std::move(list));
+                edgeLists.emplace_back(trace.begin(), trace.end());
             }
         }
     }
     if (edgeLists.empty()) {
         return -1;
     }
-    labelEdgeLists();
-    dumpLabels("ne.txt");
+    // "ne.txt" repeats "updated.txt": one text, written into both.
+    numberEdgeLists();
+    dumpLabels({"updated.txt", "ne.txt"});
     orientLists();
     kppointlists::removeDuplicates(edgeLists);
     return 1;
@@ -147,16 +248,20 @@ int32_t KpEdgeLinker::traceEdges()
 
 bool KpEdgeLinker::markJunctions()
 {
-    junctionMask.assign(static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols), 0);
+    KpPixelBuffer::kpAssignLarge(junctionMask, static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols),
+                                 uint8_t(0));
     for (int32_t row = 1; row + 1 < rows; ++row) {
+        const int32_t* above = pixelLabels.row(row - 1);
+        const int32_t* middle = pixelLabels.row(row);
+        const int32_t* below = pixelLabels.row(row + 1);
         for (int32_t col = 1; col + 1 < cols; ++col) {
-            if (pixelLabels.get(row, col) != UNTRACED) {
+            if (middle[col] != UNTRACED) {
                 continue;
             }
-            int32_t around[8];
-            for (int k = 0; k < 8; ++k) {
-                around[k] = pixelLabels.get(row + NEIGHBOUR_ROW[RING[k]], col + NEIGHBOUR_COL[RING[k]]);
-            }
+            // The ring up, up-left, left, down-left, down, down-right,
+            // right, up-right.
+            const int32_t around[8] = {above[col],     above[col - 1], middle[col - 1], below[col - 1],
+                                       below[col],     below[col + 1], middle[col + 1], above[col + 1]};
             int32_t crossings = 0;
             for (int k = 0; k < 8; ++k) {
                 crossings += std::abs(around[(k + 1) % 8] - around[k]);
@@ -164,19 +269,38 @@ bool KpEdgeLinker::markJunctions()
             if (crossings > JUNCTION_CROSSINGS) {
                 junctionRows.push_back(row);
                 junctionCols.push_back(col);
-                junctionMask[static_cast<std::size_t>(row) * cols + col] = 1;
+                markJunction(row, col);
             }
         }
     }
     return true;
 }
 
+// Records the junction at (row, col), an inner pixel, in junctionMask and
+// marks its eight neighbours as next to a junction.
+void KpEdgeLinker::markJunction(int32_t row, int32_t col)
+{
+    junctionMask[static_cast<std::size_t>(row) * cols + col] |= IS_JUNCTION;
+    for (int k = 0; k < 8; ++k) {
+        junctionMask[static_cast<std::size_t>(row + NEIGHBOUR_ROW[k]) * cols + col + NEIGHBOUR_COL[k]] |=
+            NEXT_TO_JUNCTION;
+    }
+}
+
 PointList KpEdgeLinker::traceFrom(int32_t row, int32_t col, int32_t label)
+{
+    PointList list;
+    traceInto(list, row, col, label);
+    return list;
+}
+
+// The edge list of traceFrom, appended to the empty list given.
+void KpEdgeLinker::traceInto(PointList& list, int32_t row, int32_t col, int32_t label)
 {
     stopCode = 0;
     continueCode = 1;
     junctionCode = 2;
-    PointList list{point{row, col}};
+    list.push_back(point{row, col});
     pixelLabels.set(row, col, -label);
     walk(list, row, col, label);
     if (!isJunction(row, col)) {
@@ -184,7 +308,6 @@ PointList KpEdgeLinker::traceFrom(int32_t row, int32_t col, int32_t label)
         walk(list, row, col, label);
     }
     closeRing(list);
-    return list;
 }
 
 // Appends the pixels reached from (row, col) until no step is left or a
@@ -216,43 +339,26 @@ void KpEdgeLinker::closeRing(PointList& list) const
 
 int32_t KpEdgeLinker::nextPoint(int32_t row, int32_t col, int32_t label, int32_t& nextRow, int32_t& nextCol)
 {
-    for (int k = 0; k < 8; ++k) {
-        const int32_t r = row + NEIGHBOUR_ROW[k];
-        const int32_t c = col + NEIGHBOUR_COL[k];
-        if (isInside(r, c) && isJunction(r, c) && pixelLabels.get(r, c) != -label) {
-            nextRow = r;
-            nextCol = c;
-            return junctionCode;
-        }
-    }
-    bool remembered = false;
-    for (int k = 0; k < 8; ++k) {
-        const int32_t r = row + NEIGHBOUR_ROW[k];
-        const int32_t c = col + NEIGHBOUR_COL[k];
-        if (!isInside(r, c) || pixelLabels.get(r, c) != UNTRACED) {
-            continue;
-        }
-        nextRow = r;
-        nextCol = c;
-        // The current pixel is the only neighbour of this trace: an
-        // ordinary step along the stroke.
-        if (countNeighbours(r, c, -label) < 2) {
-            return continueCode;
-        }
-        remembered = true;
-    }
-    if (remembered) {
+    const bool awayFromBorder = row >= 2 && row < rows - 2 && col >= 2 && col < cols - 2;
+    const int32_t* cells = rows > 0 ? pixelLabels.row(0) : nullptr;
+    const StepResult step =
+        awayFromBorder ? TraceStep<false>(cells, junctionMask, rows, cols).from(row, col, label, nextRow, nextCol)
+                       : TraceStep<true>(cells, junctionMask, rows, cols).from(row, col, label, nextRow, nextCol);
+    switch (step) {
+    case StepResult::JUNCTION:
+        return junctionCode;
+    case StepResult::CONTINUE:
         return continueCode;
+    case StepResult::STOP:
+        break;
     }
-    nextRow = 0;
-    nextCol = 0;
     return stopCode;
 }
 
 bool KpEdgeLinker::isJunction(int32_t row, int32_t col) const
 {
     return isInside(row, col) && !junctionMask.empty() &&
-           junctionMask[static_cast<std::size_t>(row) * cols + col] != 0;
+           (junctionMask[static_cast<std::size_t>(row) * cols + col] & IS_JUNCTION) != 0;
 }
 
 std::vector<int32_t> KpEdgeLinker::neighbourValues(int32_t row, int32_t col) const
@@ -262,24 +368,23 @@ std::vector<int32_t> KpEdgeLinker::neighbourValues(int32_t row, int32_t col) con
     return values;
 }
 
-int32_t KpEdgeLinker::countNeighbours(int32_t row, int32_t col, int32_t value) const
-{
-    int32_t count = 0;
-    visitNeighbours(pixelLabels, rows, cols, row, col, [&count, value](int32_t v) { count += v == value; });
-    return count;
-}
-
 bool KpEdgeLinker::labelEdgeLists()
 {
+    numberEdgeLists();
+    dumpLabels({"updated.txt"});
+    return true;
+}
+
+// Clears pixelLabels, dumps it to "reset.txt" and writes the list numbers.
+void KpEdgeLinker::numberEdgeLists()
+{
     pixelLabels.clear();
-    dumpLabels("reset.txt");
+    dumpLabels({"reset.txt"});
     for (std::size_t i = 0; i < edgeLists.size(); ++i) {
         for (const point& p : edgeLists[i]) {
             pixelLabels.set(p.row, p.col, static_cast<int32_t>(i + 1));
         }
     }
-    dumpLabels("updated.txt");
-    return true;
 }
 
 void KpEdgeLinker::orientLists()
@@ -325,6 +430,7 @@ void KpEdgeLinker::fitSegments(double tolerance)
         tolerance = 0.0;
     }
     FitScratch scratch;
+    segmentLists.reserve(segmentLists.size() + edgeLists.size());
     for (const PointList& list : edgeLists) {
         segmentLists.push_back(fitPolyline(list, tolerance, scratch));
     }
@@ -338,10 +444,12 @@ PointList KpEdgeLinker::fitPolyline(const PointList& list, double tolerance, Fit
 {
     std::vector<int32_t>& xs = scratch.xs;
     std::vector<int32_t>& ys = scratch.ys;
-    PointList polyline;
     if (list.empty()) {
-        return polyline;
+        return PointList();
     }
+    // The vertices gather in the scratch list and are copied out once.
+    PointList& polyline = scratch.vertices;
+    polyline.clear();
     xs.clear();
     ys.clear();
     for (const point& p : list) {
@@ -366,7 +474,7 @@ PointList KpEdgeLinker::fitPolyline(const PointList& list, double tolerance, Fit
         first = last;
         last = n - 1;
     }
-    return polyline;
+    return PointList(polyline.begin(), polyline.end());
 }
 
 bool KpEdgeLinker::maxLineDeviation(const std::vector<int32_t>& x, const std::vector<int32_t>& y, int32_t first,

@@ -135,7 +135,10 @@ public:
 private:
     void prepareImage();
     void saveDiagnosticImage(const char* fileName);
-    void dumpLabels(const char* fileName) const;
+    void dumpLabels(const std::vector<std::string>& fileNames) const;
+    void numberEdgeLists();
+    void traceInto(PointList& list, int32_t row, int32_t col, int32_t label);
+    void markJunction(int32_t row, int32_t col);
     void walk(PointList& list, int32_t row, int32_t col, int32_t label);
     void closeRing(PointList& list) const;
     void orientLists();
@@ -143,11 +146,11 @@ private:
     struct FitScratch {
         std::vector<int32_t> xs;
         std::vector<int32_t> ys;
+        PointList vertices;
         KpFarthestPoint finder;
     };
     PointList fitPolyline(const PointList& list, double tolerance, FitScratch& scratch) const;
     bool isInside(int32_t row, int32_t col) const { return row >= 0 && row < rows && col >= 0 && col < cols; }
-    int32_t countNeighbours(int32_t row, int32_t col, int32_t value) const;
     void linkEnds();
     void joinChains();
     void pruneShortLists(double minLength);
@@ -171,8 +174,9 @@ private:
     std::vector<int32_t> nodeDegrees;
     std::vector<int32_t> listDegrees;
     IntMat pixelLabels;
-    // Index of the junction lists: one byte per pixel, 1 at a junction, so
-    // a lookup costs one read however many junctions there are.
+    // Index of the junction lists: one byte per pixel marking junctions and
+    // their neighbours, so a lookup costs one read however many junctions
+    // there are.
     std::vector<uint8_t> junctionMask;
     bool writesDiagnostics;
 };

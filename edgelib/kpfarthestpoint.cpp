@@ -15,6 +15,11 @@ void KpFarthestPoint::reset(const std::vector<int32_t>& x, const std::vector<int
     xs = &x;
     ys = &y;
     const int32_t n = static_cast<int32_t>(x.size());
+    // Every range of a list this short is scanned: it needs no tree.
+    if (n <= SCAN_POINTS) {
+        leaves = 0;
+        return;
+    }
     leaves = 1;
     while (leaves < n) {
         leaves *= 2;

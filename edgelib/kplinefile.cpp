@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <string>
 
 namespace {
 
@@ -21,6 +22,37 @@ void writePair(KpBlockWriter& writer, int32_t row, int32_t col)
     out = KpBlockWriter::formatDecimal(out, col);
     *out++ = ',';
     writer.advance(out);
+}
+
+// The padding pairs "-2,-2," after a polyline's vertices are copied from
+// a piece of repeated pairs.
+const char PADDING_PAIR[] = "-2,-2,";
+const std::size_t PADDING_PAIR_CHARS = sizeof PADDING_PAIR - 1;
+const std::size_t PADDING_PAIRS_PER_PIECE = 512;
+
+const std::string& paddingPiece()
+{
+    static const std::string piece = [] {
+        std::string text;
+        for (std::size_t i = 0; i < PADDING_PAIRS_PER_PIECE; ++i) {
+            text += PADDING_PAIR;
+        }
+        return text;
+    }();
+    return piece;
+}
+
+// Writes pairs padding pairs.
+void writePadding(KpBlockWriter& writer, std::size_t pairs)
+{
+    const std::string& piece = paddingPiece();
+    while (pairs > 0) {
+        const std::size_t count = std::min(pairs, PADDING_PAIRS_PER_PIECE);
+        char* out = writer.room(count * PADDING_PAIR_CHARS);
+        std::memcpy(out, piece.data(), count * PADDING_PAIR_CHARS);
+        writer.advance(out + count * PADDING_PAIR_CHARS);
+        pairs -= count;
+    }
 }
 
 [[noreturn]] void badLine(const std::string& fileName, std::size_t lineNumber)
@@ -75,9 +107,7 @@ bool KpLineFile::write(const std::string& fileName, const std::vector<PointList>
             for (const point& vertex : polyline) {
                 writePair(writer, vertex.row, vertex.col);
             }
-            for (std::size_t i = polyline.size(); i < width; ++i) {
-                writePair(writer, PADDING, PADDING);
-            }
+            writePadding(writer, width - polyline.size());
             char* out = writer.room(1);
             *out = '\n';
             writer.advance(out + 1);

@@ -1,11 +1,15 @@
 #include "kppointlists.h"
 
+#include "kppixelbuffer.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <utility>
+#include <vector>
 
 namespace kppointlists {
 
@@ -27,38 +31,41 @@ uint64_t hashOf(const PointList& list)
 
 void removeDuplicates(std::vector<PointList>& lists)
 {
-    // (hash, index) pairs sorted by hash, then by index: lists that may be
-    // equal stand together, each group in the lists' order.
-    std::vector<std::pair<uint64_t, std::size_t>> order(lists.size());
-    for (std::size_t i = 0; i < lists.size(); ++i) {
-        order[i] = {hashOf(lists[i]), i};
+    // An open-addressing table of the lists kept so far, by hash: each
+    // list is compared only with kept lists of the same hash, and kept
+    // lists move forward into their final places as they are taken.
+    struct Slot {
+        uint32_t hashTag;
+        uint32_t index; // EMPTY for a free slot
+    };
+    const uint32_t EMPTY = std::numeric_limits<uint32_t>::max();
+    std::size_t capacity = 16;
+    while (capacity < 2 * lists.size()) {
+        capacity *= 2;
     }
-    std::sort(order.begin(), order.end());
-    std::vector<bool> duplicate(lists.size(), false);
-    for (std::size_t groupStart = 0; groupStart < order.size();) {
-        std::size_t groupEnd = groupStart + 1;
-        while (groupEnd < order.size() && order[groupEnd].first == order[groupStart].first) {
-            ++groupEnd;
-        }
-        for (std::size_t later = groupStart + 1; later < groupEnd; ++later) {
-            for (std::size_t earlier = groupStart; earlier < later; ++earlier) {
-                const std::size_t kept = order[earlier].second;
-                if (!duplicate[kept] && lists[kept] == lists[order[later].second]) {
-                    duplicate[order[later].second] = true;
-                    break;
-                }
-            }
-        }
-        groupStart = groupEnd;
-    }
+    const std::size_t mask = capacity - 1;
+    std::vector<Slot> slots;
+    KpPixelBuffer::kpAssignLarge(slots, capacity, Slot{0, EMPTY});
     std::size_t next = 0;
     for (std::size_t i = 0; i < lists.size(); ++i) {
-        if (!duplicate[i]) {
-            if (next != i) {
-                lists[next] = std::move(lists[i]);
+        const uint64_t hash = hashOf(lists[i]);
+        const uint32_t tag = static_cast<uint32_t>(hash >> 32);
+        std::size_t slot = static_cast<std::size_t>(hash) & mask;
+        bool duplicate = false;
+        for (; slots[slot].index != EMPTY; slot = (slot + 1) & mask) {
+            if (slots[slot].hashTag == tag && lists[slots[slot].index] == lists[i]) {
+                duplicate = true;
+                break;
             }
-            ++next;
         }
+        if (duplicate) {
+            continue;
+        }
+        slots[slot] = Slot{tag, static_cast<uint32_t>(next)};
+        if (next != i) {
+            lists[next] = std::move(lists[i]);
+        }
+        ++next;
     }
     lists.resize(next);
 }

@@ -110,6 +110,36 @@ TEST(IntMatText, MatchesPrintfOnRandomMatricesAcrossBlocks)
     }
 }
 
+// The matrices the edge linker dumps: mostly runs of single digits, and
+// list numbers repeated along a row.
+TEST(IntMatText, MatchesPrintfOnLabelMaps)
+{
+    std::mt19937 random(3);
+    IntMat matrix(30, 203);
+    int32_t label = 7;
+    for (int32_t r = 0; r < matrix.rows(); ++r) {
+        for (int32_t c = 0; c < matrix.cols(); ++c) {
+            const uint32_t draw = random() % 100;
+            if (draw < 3) {
+                label = static_cast<int32_t>(random() % 400000) - (draw == 0 ? 400000 : 0);
+            }
+            matrix.set(r, c, draw < 70 ? 0 : draw < 80 ? static_cast<int32_t>(random() % 10) : label);
+        }
+    }
+    EXPECT_EQ(dumpOf(matrix), referenceText(matrix));
+}
+
+TEST(IntMatText, OneTextIntoSeveralFiles)
+{
+    const IntMat matrix = matrixOf({{0, 1, 123456}, {-5, 9, 123456}});
+    const std::string dir = testsupport::makeTempDir();
+    const std::vector<bool> written =
+        matrix.writeTextFiles({dir + "/a.txt", dir + "/missing/b.txt", dir + "/c.txt"});
+    EXPECT_EQ(written, (std::vector<bool>{true, false, true}));
+    EXPECT_EQ(readFile(dir + "/a.txt"), referenceText(matrix));
+    EXPECT_EQ(readFile(dir + "/c.txt"), referenceText(matrix));
+}
+
 TEST(IntMatText, UnwritableFileIsReported)
 {
     IntMat matrix(3, 3);
@@ -165,6 +195,10 @@ TEST(IntMat, LoadFromImage)
     EXPECT_EQ(binary.rows(), 2);
     EXPECT_EQ(binary.cols(), 10);
     EXPECT_EQ(dumpOf(binary), "  0  1  0  1  0  1  0  1  0  0;\n  1  0  0  0  0  0  0  0  0  1;\n");
+    // Inverted, the padding bits after the tenth pixel are set; they are
+    // not pixels.
+    binary.loadFromImage(testsupport::binaryFromPicture({"#.#.#.#.##", ".########."}).kpReverseImage(), 255);
+    EXPECT_EQ(dumpOf(binary), "  1  0  1  0  1  0  1  0  1  1;\n  0  1  1  1  1  1  1  1  1  0;\n");
 }
 
 TEST(IntMat, LoadFromColourImageIsRefusedByThePixelScale)

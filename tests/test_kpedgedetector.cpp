@@ -44,20 +44,51 @@ KpImage randomImage(int width, int height, uint32_t seed)
     return image;
 }
 
-// Runs the detector and checks it against the literal version: same
-// bytes, a fresh 8-bit header and an untouched input.
+using InstructionSet = KpEdgeDetector::InstructionSet;
+
+// Every instruction set the detector can run with on this processor.
+std::vector<InstructionSet> availableInstructionSets()
+{
+    std::vector<InstructionSet> sets;
+    for (InstructionSet set : {InstructionSet::BASELINE, InstructionSet::AVX2, InstructionSet::AVX512}) {
+        if (KpEdgeDetector::isAvailable(set)) {
+            sets.push_back(set);
+        }
+    }
+    return sets;
+}
+
+const char* nameOf(InstructionSet set)
+{
+    switch (set) {
+    case InstructionSet::AVX2:
+        return "AVX2";
+    case InstructionSet::AVX512:
+        return "AVX-512";
+    case InstructionSet::BASELINE:
+        break;
+    }
+    return "baseline";
+}
+
+// Runs the detector with every available instruction set and checks it
+// against the literal version: same bytes, a fresh 8-bit header and an
+// untouched input.
 void expectSameAsReference(const KpImage& input)
 {
     const std::vector<uint8_t> before = pixelsOf(input);
-    const KpImage fast = KpEdgeDetector().detectEdges(input);
     const KpImage slow = referenceedges::detectEdges(input);
-    ASSERT_EQ(fast.kpGetWidth(), input.kpGetWidth());
-    ASSERT_EQ(fast.kpGetHeight(), input.kpGetHeight());
-    ASSERT_EQ(fast.kpGetDepth(), 8);
-    EXPECT_EQ(fast.kpGetXResolution(), 0.0f);
-    EXPECT_TRUE(fast.kpGetTags().kpIsEmpty());
-    EXPECT_TRUE(pixelsOf(fast) == pixelsOf(slow)) << "differs from the literal detector";
-    EXPECT_TRUE(pixelsOf(input) == before) << "input changed";
+    for (InstructionSet set : availableInstructionSets()) {
+        SCOPED_TRACE(nameOf(set));
+        const KpImage fast = KpEdgeDetector().detectEdges(input, KpEdgeDetector::Parameters(), set);
+        ASSERT_EQ(fast.kpGetWidth(), input.kpGetWidth());
+        ASSERT_EQ(fast.kpGetHeight(), input.kpGetHeight());
+        ASSERT_EQ(fast.kpGetDepth(), 8);
+        EXPECT_EQ(fast.kpGetXResolution(), 0.0f);
+        EXPECT_TRUE(fast.kpGetTags().kpIsEmpty());
+        EXPECT_TRUE(pixelsOf(fast) == pixelsOf(slow)) << "differs from the literal detector";
+        EXPECT_TRUE(pixelsOf(input) == before) << "input changed";
+    }
 }
 
 // The outermost rows and columns and the second-to-last ones are white.
@@ -264,12 +295,16 @@ TEST(KpEdgeDetectorImages, GrowthFromOneSeedIsBoundedBy200QueuedPixels)
     expectSameAsReference(input);
 }
 
+// Sizes around the vector widths of the passes (8 or 16 floats, 16 or 32
+// shorts, 32 or 64 bytes), narrower than one vector, and below the
+// smoothing window.
 TEST(KpEdgeDetectorImages, RandomImagesMatchLiteralDetector)
 {
     struct Case { int width, height; };
     uint32_t seed = 1;
     for (const Case& c : {Case{2, 2}, Case{2, 9}, Case{9, 2}, Case{4, 4}, Case{5, 7}, Case{8, 8}, Case{10, 10},
-                          Case{17, 9}, Case{33, 40}, Case{64, 48}, Case{101, 77}}) {
+                          Case{17, 9}, Case{3, 40}, Case{7, 23}, Case{15, 12}, Case{31, 19}, Case{33, 40},
+                          Case{47, 5}, Case{64, 48}, Case{65, 33}, Case{101, 77}, Case{130, 11}, Case{129, 70}}) {
         SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
         const KpImage input = randomImage(c.width, c.height, seed++);
         expectSameAsReference(input);
@@ -282,7 +317,7 @@ TEST(KpEdgeDetectorImages, RandomImagesMatchLiteralDetector)
 TEST(KpEdgeDetectorImages, PhotoLikeImagesMatchLiteralDetector)
 {
     struct Case { int width, height; uint32_t seed; };
-    for (const Case& c : {Case{320, 240, 1}, Case{241, 319, 2}, Case{500, 300, 3}}) {
+    for (const Case& c : {Case{320, 240, 1}, Case{241, 319, 2}, Case{500, 300, 3}, Case{37, 61, 4}}) {
         SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
         const KpImage input = benchsupport::makePhotoLikeImage(c.width, c.height, 8, c.seed);
         const KpImage edges = KpEdgeDetector().detectEdges(input);
@@ -301,6 +336,7 @@ TEST(KpEdgeDetectorParameters, EverySetMatchesLiteralDetector)
     struct Case { const char* name; KpEdgeDetector::Parameters parameters; };
     const Case cases[] = {
         {"default", KpEdgeDetector::Parameters()},
+        {"narrowest kernel", {0.3f, 0.75f, 0.35f}},
         {"narrow kernel", {0.8f, 0.75f, 0.35f}},
         {"widest kernel, few seeds", {3.6f, 0.95f, 0.5f}},
         {"every candidate a seed", {2.0f, 0.0f, 0.0f}},
@@ -321,6 +357,23 @@ TEST(KpEdgeDetectorParameters, EverySetMatchesLiteralDetector)
         const std::vector<uint8_t> edges = pixelsOf(detector.detectEdges(gray, p));
         EXPECT_TRUE(edges == pixelsOf(referenceedges::detectEdges(gray, p.sigma, p.highFraction, p.lowRatio)));
         EXPECT_TRUE(edges == pixelsOf(detector.detectEdges(colour, p)));
+        for (InstructionSet set : availableInstructionSets()) {
+            SCOPED_TRACE(nameOf(set));
+            EXPECT_TRUE(edges == pixelsOf(detector.detectEdges(gray, p, set)));
+        }
+    }
+    // Images narrower or lower than the window.
+    for (const KpEdgeDetector::Parameters& p : {KpEdgeDetector::Parameters{3.6f, 0.75f, 0.35f},
+                                                KpEdgeDetector::Parameters{2.0f, 0.5f, 0.35f}}) {
+        for (const KpImage& small : {benchsupport::makePhotoLikeImage(7, 23, 8, 3),
+                                     benchsupport::makePhotoLikeImage(31, 5, 8, 4)}) {
+            SCOPED_TRACE(std::to_string(small.kpGetWidth()) + "x" + std::to_string(small.kpGetHeight()));
+            const KpImage slow = referenceedges::detectEdges(small, p.sigma, p.highFraction, p.lowRatio);
+            for (InstructionSet set : availableInstructionSets()) {
+                SCOPED_TRACE(nameOf(set));
+                EXPECT_TRUE(pixelsOf(detector.detectEdges(small, p, set)) == pixelsOf(slow));
+            }
+        }
     }
     EXPECT_TRUE(pixelsOf(detector.detectEdges(gray)) == pixelsOf(detector.detectEdges(gray, {})));
     EXPECT_FALSE(pixelsOf(detector.detectEdges(gray)) == pixelsOf(detector.detectEdges(gray, {3.0f, 0.9f, 0.35f})))

@@ -488,6 +488,44 @@ TEST_F(EdgeLinkerTest, LineFileThatCannotBeWrittenFails)
     EXPECT_EQ(linker.writeLines("/dev/full"), 0) << "a write that fails at the close is a failure";
 }
 
+// The line file of polylines as the rule gives it: "row,col," pairs
+// padded with "-2,-2," to the longest polyline.
+std::string lineFileOf(const std::vector<PointList>& polylines)
+{
+    std::size_t width = 0;
+    for (const PointList& polyline : polylines) {
+        width = std::max(width, polyline.size());
+    }
+    std::string text;
+    for (const PointList& polyline : polylines) {
+        for (const point& p : polyline) {
+            text += std::to_string(p.row) + "," + std::to_string(p.col) + ",";
+        }
+        for (std::size_t i = polyline.size(); i < width; ++i) {
+            text += "-2,-2,";
+        }
+        text += "\n";
+    }
+    return text;
+}
+
+TEST_F(EdgeLinkerTest, ShortPolylinesArePaddedToTheLongest)
+{
+    // A zigzag over two rows keeps every corner as a vertex at a small
+    // tolerance: over a thousand vertices, against three for the bar.
+    std::vector<std::string> picture(5, std::string(1101, '.'));
+    for (std::size_t c = 0; c < picture[0].size(); ++c) {
+        picture[c % 2][c] = '#';
+    }
+    picture[3].replace(0, 3, "###");
+    KpEdgeLinker linker(binaryFromPicture(picture));
+    linker.extractLines(0.1);
+    ASSERT_EQ(linker.getSegmentLists().size(), 2u);
+    EXPECT_GT(linker.getSegmentLists()[0].size(), 1000u);
+    ASSERT_EQ(linker.writeLines("padded.txt"), 1);
+    EXPECT_EQ(readFile("padded.txt"), lineFileOf(linker.getSegmentLists()));
+}
+
 TEST_F(EdgeLinkerTest, LongLineFileIsWrittenWhole)
 {
     // Short runs in a grid give a line file of over a megabyte, written in

@@ -1,6 +1,7 @@
 #include "kpskeleton.h"
 
 #include "kpbitsperpixelconverter.h"
+#include "kppixelbuffer.h"
 
 #include <array>
 #include <cstddef>
@@ -62,16 +63,23 @@ class Thinning {
 public:
     Thinning(const uint8_t* gray, int32_t height, int32_t width)
         : height(height), width(width), stride(static_cast<std::size_t>(width) + 2),
-          black(stride * (static_cast<std::size_t>(height) + 2), 0),
-          blocked(black.size(), 1)
+          black(), blocked()
     {
+        const std::size_t cells = stride * (static_cast<std::size_t>(height) + 2);
+        KpPixelBuffer::kpAssignLarge(black, cells, uint8_t(0));
+        KpPixelBuffer::kpAssignLarge(blocked, cells, uint8_t(1));
+        std::size_t blackPixels = 0;
         for (int32_t r = 0; r < height; ++r) {
             const uint8_t* source = gray + static_cast<std::size_t>(r) * static_cast<std::size_t>(width);
             uint8_t* target = &black[indexOf(r, 0)];
             for (int32_t c = 0; c < width; ++c) {
                 target[c] = source[c] == GRAY_BLACK;
+                blackPixels += target[c];
             }
         }
+        // A pass deletes, and a pass tests, at most every black pixel.
+        KpPixelBuffer::kpReserveLarge(deletions, blackPixels);
+        KpPixelBuffer::kpReserveLarge(candidates, blackPixels);
         for (int32_t r = 1; r + 1 < height && width > 2; ++r) {
             std::memset(&blocked[indexOf(r, 1)], 0, static_cast<std::size_t>(width - 2));
         }
@@ -99,11 +107,14 @@ public:
     // Turns every pixel of value 0 that the passes deleted to 255.
     void writeBack(uint8_t* gray) const
     {
+        // A local count: the byte stores could otherwise change the member.
+        const int32_t columns = width;
         for (int32_t r = 0; r < height; ++r) {
-            uint8_t* target = gray + static_cast<std::size_t>(r) * static_cast<std::size_t>(width);
+            uint8_t* target = gray + static_cast<std::size_t>(r) * static_cast<std::size_t>(columns);
             const uint8_t* kept = &black[indexOf(r, 0)];
-            for (int32_t c = 0; c < width; ++c) {
-                target[c] = target[c] == GRAY_BLACK && kept[c] == 0 ? GRAY_WHITE : target[c];
+            for (int32_t c = 0; c < columns; ++c) {
+                const bool deleted = (target[c] == GRAY_BLACK) & (kept[c] == 0);
+                target[c] = deleted ? GRAY_WHITE : target[c];
             }
         }
     }

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 // Allocation of pixel buffers, the one place that decides whether a
 // buffer of rows x rowBytes bytes may exist: the size is computed in 64
@@ -29,6 +30,26 @@ public:
     // The huge-page hint alone, for buffers allocated elsewhere (a hint the
     // system may ignore; small buffers and other systems are left alone).
     static void kpAdviseHugePages(void* buffer, std::size_t size);
+
+    // Large working arrays of other kinds (maps, tables, encoded files):
+    // room for count values in fresh memory given the huge-page hint
+    // before anything is written to it, so that filling it costs a page
+    // fault per 2 MiB instead of per 4 KiB. A vector with room enough
+    // already keeps its memory.
+    template <class T> static void kpReserveLarge(std::vector<T>& values, std::size_t count)
+    {
+        if (values.capacity() < count) {
+            std::vector<T>().swap(values);
+            values.reserve(count);
+            kpAdviseHugePages(values.data(), count * sizeof(T));
+        }
+    }
+    // The same, then count copies of value.
+    template <class T> static void kpAssignLarge(std::vector<T>& values, std::size_t count, const T& value)
+    {
+        kpReserveLarge(values, count);
+        values.assign(count, value);
+    }
 };
 
 #endif

@@ -10,23 +10,34 @@ std::atomic<bool>& avx2Allowed()
     return allowed;
 }
 
-bool processorHasAvx2()
+} // namespace
+
+KpProcessor::~KpProcessor() = default;
+
+bool KpProcessor::kpHasAvx2()
 {
-#ifdef KP_HAVE_AVX2_CLONES
-    static const bool has = __builtin_cpu_supports("avx2") != 0;
-    return has;
+#if defined(__x86_64__) || defined(__i386__)
+    static const bool hasAvx2 = __builtin_cpu_supports("avx2") != 0;
+    return hasAvx2;
 #else
     return false;
 #endif
 }
 
-} // namespace
-
-KpProcessor::~KpProcessor() = default;
+bool KpProcessor::kpHasAvx512()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    static const bool hasAvx512 = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+                                  __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512dq");
+    return hasAvx512;
+#else
+    return false;
+#endif
+}
 
 bool KpProcessor::kpUseAvx2()
 {
-    return processorHasAvx2() && avx2Allowed().load(std::memory_order_relaxed);
+    return kpHasAvx2() && avx2Allowed().load(std::memory_order_relaxed);
 }
 
 void KpProcessor::kpAllowAvx2(bool allowed)

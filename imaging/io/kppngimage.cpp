@@ -8,12 +8,16 @@
 #include "kpmemoryfileslot.h"
 #include "kpoutputfile.h"
 #include "kppixelbuffer.h"
+#include "kpprocessor.h"
 
 #include <png.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -32,6 +36,13 @@ const double INCHES_PER_METRE = 39.37;
 const char* const STRUCT_FAILED = "<KpPNGImage::kpLoadImage()> Unable to create PNG struct.";
 const char* const HEADER_FAILED = "<KpPNGImage::kpLoadImage(...)> Unable to create PNG struct.";
 const char* const WRITE_FAILED = "<KpPNGImage::kpSaveImage()> Error during image write.";
+const char* const OUT_OF_MEMORY = "Out of memory";
+// Bytes of a PNG file beyond its compressed rows (signature, chunks).
+const std::size_t ENCODING_OVERHEAD = 4096;
+// The largest image whose pixels and encoding the codec keeps after a save.
+const std::size_t MAX_REMEMBERED_PIXEL_BYTES = std::size_t(64) << 20;
+// Rows are scored in blocks whose 32-bit sums cannot overflow.
+const std::size_t SCORED_BLOCK_BYTES = std::size_t(1) << 16;
 const char* const NO_PIXEL_MEMORY =
     "<KpPNGImage::kpProcessImage()> Could not allocate enough memory for the uncompressed image";
 
@@ -226,13 +237,141 @@ bool layoutOfDepth(int depth, PngLayout* layout)
     }
 }
 
-bool writeGuarded(png_structp png, png_infop info, FILE* file, int width, int height, PngLayout layout,
-                  png_bytepp rows)
+// The magnitudes of one byte x filtered by None, Sub, Up, Average and
+// Paeth, from its left, up and upper-left neighbours (0 outside the image).
+// Every value fits 16 bits, which lets the vector code hold twice as many
+// bytes per register as with 32-bit lanes.
+struct FilteredMagnitudes {
+    uint16_t of[5];
+
+    FilteredMagnitudes(int16_t x, int16_t left, int16_t up, int16_t upLeft)
+    {
+        const int16_t p = static_cast<int16_t>(up - upLeft);
+        const int16_t q = static_cast<int16_t>(left - upLeft);
+        const int16_t pa = absolute(p), pb = absolute(q), pc = absolute(static_cast<int16_t>(p + q));
+        const int16_t upOrUpLeft = pb <= pc ? up : upLeft;
+        const int16_t paeth = (pa <= pb) & (pa <= pc) ? left : upOrUpLeft;
+        of[0] = magnitudeOf(x);
+        of[1] = magnitudeOf(x - left);
+        of[2] = magnitudeOf(x - up);
+        of[3] = magnitudeOf(x - ((left + up) >> 1));
+        of[4] = magnitudeOf(x - paeth);
+    }
+
+    static int16_t absolute(int16_t v) { return static_cast<int16_t>(v < 0 ? -v : v); }
+
+    // The magnitude of a filtered byte read as a signed byte (128 counts 128).
+    static uint16_t magnitudeOf(int difference)
+    {
+        const uint16_t v = static_cast<uint16_t>(difference & 0xFF);
+        return v < 128 ? v : static_cast<uint16_t>(256 - v);
+    }
+};
+
+// Adds the magnitudes of bytes first .. end-1 of a row, whose pixels are
+// bpp bytes apart (first >= bpp), to sums: one straight loop with 32-bit
+// sums (end - first is at most SCORED_BLOCK_BYTES), which the compiler
+// turns into vector code.
+void scoreBlock(const uint8_t* row, const uint8_t* previous, std::size_t first, std::size_t end, std::size_t bpp,
+                uint64_t* sums)
+{
+    uint32_t none = 0, sub = 0, up = 0, average = 0, paeth = 0;
+    for (std::size_t i = first; i < end; ++i) {
+        const FilteredMagnitudes m(row[i], row[i - bpp], previous[i], previous[i - bpp]);
+        none += m.of[0];
+        sub += m.of[1];
+        up += m.of[2];
+        average += m.of[3];
+        paeth += m.of[4];
+    }
+    const uint32_t blockSums[5] = {none, sub, up, average, paeth};
+    for (int k = 0; k < 5; ++k) {
+        sums[k] += blockSums[k];
+    }
+}
+
+// The filter libpng picks for a row of an 8-bit gray or RGB image when it
+// may use all five: the one whose filtered bytes, read as signed bytes,
+// have the smallest sum of magnitudes, the earlier of None, Sub, Up,
+// Average and Paeth on a tie; the row above the first is zero. Found
+// here in one pass and handed to libpng as the only filter, it gives the
+// same file as libpng filtering the row five times to choose.
+int chosenFilter(const uint8_t* row, const uint8_t* previous, std::size_t rowBytes, std::size_t bpp)
+{
+    static const int FILTERS[5] = {PNG_FILTER_NONE, PNG_FILTER_SUB, PNG_FILTER_UP, PNG_FILTER_AVG, PNG_FILTER_PAETH};
+    uint64_t sums[5] = {0, 0, 0, 0, 0};
+    for (std::size_t i = 0; i < std::min(bpp, rowBytes); ++i) {
+        const FilteredMagnitudes m(row[i], 0, previous[i], 0);
+        for (int k = 0; k < 5; ++k) {
+            sums[k] += m.of[k];
+        }
+    }
+    for (std::size_t first = bpp; first < rowBytes; first += SCORED_BLOCK_BYTES) {
+        scoreBlock(row, previous, first, std::min(rowBytes, first + SCORED_BLOCK_BYTES), bpp, sums);
+    }
+    int best = 0;
+    for (int k = 1; k < 5; ++k) {
+        if (sums[k] < sums[best]) {
+            best = k;
+        }
+    }
+    return FILTERS[best];
+}
+
+// chosenFilter compiled for the baseline instruction set and for AVX2
+// (flatten inlines the scoring, so its loop is vectorised for each).
+using FilterChooser = int (*)(const uint8_t*, const uint8_t*, std::size_t, std::size_t);
+
+__attribute__((flatten)) int chosenFilterBaseline(const uint8_t* row, const uint8_t* previous, std::size_t rowBytes,
+                                                  std::size_t bpp)
+{
+    return chosenFilter(row, previous, rowBytes, bpp);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+__attribute__((target("avx2"), flatten)) int chosenFilterAvx2(const uint8_t* row, const uint8_t* previous,
+                                                              std::size_t rowBytes, std::size_t bpp)
+{
+    return chosenFilter(row, previous, rowBytes, bpp);
+}
+#endif
+
+FilterChooser fastestFilterChooser()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    if (KpProcessor::kpHasAvx2()) {
+        return chosenFilterAvx2;
+    }
+#endif
+    return chosenFilterBaseline;
+}
+
+// Appends the library's output to the vector that is its I/O pointer.
+void appendEncoded(png_structp png, png_bytep data, png_size_t length)
+{
+    std::vector<uint8_t>* encoded = static_cast<std::vector<uint8_t>*>(png_get_io_ptr(png));
+    bool stored = true;
+    try {
+        encoded->insert(encoded->end(), data, data + length);
+    } catch (const std::bad_alloc&) {
+        stored = false;
+    }
+    if (!stored) {
+        png_error(png, OUT_OF_MEMORY);
+    }
+}
+
+// Encodes the rows into memory. Images of at least two rows and columns
+// with one byte per sample have their filters chosen here, from the
+// second row on (libpng chooses the first itself and keeps the buffers
+// of every filter).
+bool writeGuarded(png_structp png, png_infop info, std::vector<uint8_t>* encoded, int width, int height,
+                  PngLayout layout, png_bytepp rows, std::size_t rowBytes)
 {
     if (setjmp(png_jmpbuf(png))) {
         return false;
     }
-    png_init_io(png, file);
+    png_set_write_fn(png, encoded, appendEncoded, nullptr);
     png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), layout.bitDepth,
                  layout.colorType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     // Run-length matching after the row filters: on photographs and edge
@@ -240,9 +379,54 @@ bool writeGuarded(png_structp png, png_infop info, FILE* file, int width, int he
     // level, in a third of the time.
     png_set_compression_strategy(png, Z_RLE);
     png_write_info(png, info);
-    png_write_image(png, rows);
+    const bool chooseFilters = layout.bitDepth == 8 && width >= 2 && height >= 2;
+    const std::size_t bpp = layout.colorType == PNG_COLOR_TYPE_RGB ? 3 : 1;
+    const FilterChooser choose = fastestFilterChooser();
+    for (int y = 0; y < height; ++y) {
+        if (chooseFilters && y > 0) {
+            png_set_filter(png, PNG_FILTER_TYPE_BASE, choose(rows[y], rows[y - 1], rowBytes, bpp));
+        }
+        png_write_row(png, rows[y]);
+    }
     png_write_end(png, nullptr);
     return true;
+}
+
+// Room for the file of an image at its largest likely size, the filtered
+// rows stored (the pages it does not reach are never touched); without
+// the room the vector grows as the file does.
+void reserveForEncoding(std::vector<uint8_t>& encoded, const KpImage& image)
+{
+    const std::size_t size = image.kpGetImageSize();
+    try {
+        KpPixelBuffer::kpReserveLarge(encoded, size + size / 64 + static_cast<std::size_t>(image.kpGetHeight()) +
+                                                   ENCODING_OVERHEAD);
+    } catch (const std::bad_alloc&) {
+        // No room set aside: the file grows in the vector as it is written.
+    }
+}
+
+// The whole PNG file of an image, built in memory.
+std::vector<uint8_t> encodedPng(KpImage& image, PngLayout layout)
+{
+    WriteHandles handles;
+    const std::size_t rowBytes = static_cast<std::size_t>(image.kpGetBytesPerRow());
+    std::vector<png_bytep> rows = rowPointers(image.kpGetData(), static_cast<uint32_t>(image.kpGetHeight()), rowBytes);
+    std::vector<uint8_t> encoded;
+    reserveForEncoding(encoded, image);
+    if (!writeGuarded(handles.png, handles.info, &encoded, image.kpGetWidth(), image.kpGetHeight(), layout,
+                      rows.data(), rowBytes)) {
+        KP_THROW(KP_CODEC_FAILED, WRITE_FAILED);
+    }
+    return encoded;
+}
+
+void writeFile(const char* fileName, const std::vector<uint8_t>& encoded)
+{
+    KpOutputFile file(fileName, KP_CODEC_FAILED, "<KpPNGImage::kpSaveImage()> File could not be opened.");
+    if (std::fwrite(encoded.data(), 1, encoded.size(), file.kpGetFile()) != encoded.size() || !file.kpClose()) {
+        KP_THROW(KP_CODEC_FAILED, WRITE_FAILED);
+    }
 }
 
 } // namespace
@@ -285,6 +469,22 @@ KpImage KpPNGImage::kpLoadImage(unsigned char* buffer, int size)
     return decodeAfterSignature(PngSource{nullptr, handle.kpGetHandle()});
 }
 
+// The pixels of the last image saved and the file written for them.
+struct KpPNGImage::SavedEncoding {
+    int32_t width;
+    int32_t height;
+    int32_t depth;
+    std::size_t size;
+    std::unique_ptr<uint8_t[]> pixels;
+    std::vector<uint8_t> encoded;
+
+    bool holds(const KpImage& image) const
+    {
+        return image.kpGetWidth() == width && image.kpGetHeight() == height && image.kpGetDepth() == depth &&
+               image.kpGetImageSize() == size && std::memcmp(image.kpGetData(), pixels.get(), size) == 0;
+    }
+};
+
 void KpPNGImage::kpSaveImage(const char* fileName, KpImage& image)
 {
     if (image.kpGetData() == nullptr) {
@@ -294,14 +494,47 @@ void KpPNGImage::kpSaveImage(const char* fileName, KpImage& image)
     if (!layoutOfDepth(image.kpGetDepth(), &layout)) {
         KP_THROW(KP_NOT_IMPLEMENTED, "<KpPNGImage::kpSaveImage()> Unsupported image depth");
     }
-    KpOutputFile file(fileName, KP_CODEC_FAILED, "<KpPNGImage::kpSaveImage()> File could not be opened.");
-    WriteHandles handles;
-    std::vector<png_bytep> rows = rowPointers(image.kpGetData(), static_cast<uint32_t>(image.kpGetHeight()),
-                                              static_cast<std::size_t>(image.kpGetBytesPerRow()));
-    if (!writeGuarded(handles.png, handles.info, file.kpGetFile(), image.kpGetWidth(), image.kpGetHeight(), layout,
-                      rows.data()) ||
-        !file.kpClose()) {
-        KP_THROW(KP_CODEC_FAILED, WRITE_FAILED);
+    std::vector<uint8_t> encoded;
+    if (!rememberedSave(image, encoded)) {
+        encoded = encodedPng(image, layout);
+        rememberSave(image, encoded);
+    }
+    writeFile(fileName, encoded);
+}
+
+// The file of the last image saved when image holds the same pixels.
+// Saves on other threads encode side by side: the lock is held only to
+// look and to remember.
+bool KpPNGImage::rememberedSave(const KpImage& image, std::vector<uint8_t>& encoded)
+{
+    std::lock_guard<std::mutex> lock(lastSaveMutex);
+    if (lastSave && lastSave->holds(image)) {
+        encoded = lastSave->encoded;
+        return true;
+    }
+    return false;
+}
+
+// Keeps the pixels and the file of a saved image (when they are not too
+// large), so that saving the same pixels again writes the same bytes
+// without encoding them again.
+void KpPNGImage::rememberSave(const KpImage& image, const std::vector<uint8_t>& encoded)
+{
+    std::lock_guard<std::mutex> lock(lastSaveMutex);
+    lastSave.reset();
+    const std::size_t size = image.kpGetImageSize();
+    if (size > MAX_REMEMBERED_PIXEL_BYTES) {
+        return;
+    }
+    try {
+        std::unique_ptr<uint8_t[]> pixels = KpPixelBuffer::kpAllocate(image.kpGetBytesPerRow(), image.kpGetHeight());
+        std::memcpy(pixels.get(), image.kpGetData(), size);
+        lastSave.reset(new SavedEncoding{image.kpGetWidth(), image.kpGetHeight(), image.kpGetDepth(), size,
+                                         std::move(pixels), encoded});
+    } catch (const std::bad_alloc&) {
+        // Remembering is only a shortcut for the next save.
+    } catch (const KpException&) {
+        // Nor is a buffer the allocator refuses a failure of the save.
     }
 }
 
