@@ -13,6 +13,9 @@ configure_and_build build/release -DCMAKE_BUILD_TYPE=Release -DDOVODA_WERROR=ON
 step "Release tests"
 run_tests build/release
 
+step "DoVoda writes the recorded bytes"
+scripts/output_checksums.sh --check build/release/driver/DoVoda
+
 step "A user's program against the installed package"
 tests/install/check.sh build/release || fail "building against the installed package"
 
